@@ -1,0 +1,49 @@
+// The two shapes of a lock object: a row of the lock table at costing time and
+// a permission item, parsed from the custom action data, at install time.
+#pragma once
+
+#include <windows.h>
+#include <accctrl.h>
+
+#include "support/stringx.h"
+
+// Item flags. The lock table supplies 0x01, 0x02 and 0x04; costing ORs in one of
+// the two component settings.
+enum : DWORD {
+    LOCKPERM_DENY = 0x01,
+    LOCKPERM_NO_PROPAGATE = 0x02,
+    LOCKPERM_IGNORE_FAILURE = 0x04,
+    LOCKPERM_COMPONENT_64BIT = 0x08,
+    // Bits 0x02, 0x04 and 0x10 together: a registry item with any of them goes to the helper.
+    LOCKPERM_COMPONENT_32BIT = 0x16,
+};
+
+enum class LockObjectKind : DWORD {
+    File = 0,
+    CreateFolder = 1,
+    Registry = 2,
+    Unknown = 3,
+};
+
+struct LockPermissionsRow {
+    _stringx<> m_strLockObject; // key into the table named by m_strTable
+    _stringx<> m_strTable;      // "File", "CreateFolder" or "Registry", any case
+    _stringx<> m_strDomain;
+    _stringx<> m_strUser;
+    DWORD m_dwPermission = 0;
+    DWORD m_dwFlags = 0;
+};
+
+struct PermissionsItem {
+    _stringx<> m_strObjectName;
+    LockObjectKind m_kind = LockObjectKind::Unknown;
+    SE_OBJECT_TYPE m_objectType = SE_UNKNOWN_OBJECT_TYPE;
+    _stringx<> m_strDomain;
+    _stringx<> m_strUser;
+    DWORD m_dwPermission = 0;
+    DWORD m_dwFlags = 0;
+};
+
+// The kind named by a table word, matched without regard to case over its whole length.
+LockObjectKind LockObjectKindFromTable(const _stringx<>& table);
+SE_OBJECT_TYPE ObjectTypeForKind(LockObjectKind kind);

@@ -1,0 +1,51 @@
+// The context of one custom action call: session and database handles, the
+// custom action data text, the row and item lists, and the installation log.
+#pragma once
+
+#include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
+
+#include <vector>
+
+#include "cost/PermissionsItem.h"
+#include "entry/SecureObject.h"
+#include "support/stringx.h"
+
+class CQxLockPermissionsManager : public CQXSecureObject {
+public:
+    explicit CQxLockPermissionsManager(MSIHANDLE hInstall);
+    ~CQxLockPermissionsManager() override;
+
+    void Log(const _stringx<>& message) override;
+    HRESULT CreateBitUtilsHelper(IQXBEWUtils** helper) override;
+
+    // Drivers of the two custom actions; 0 or 1603.
+    UINT RunCost();
+    UINT RunInstall();
+
+    // Installer text and properties.
+    _stringx<> FormatInstallerText(const _stringx<>& text);
+    _stringx<> GetProperty(const wchar_t* name);
+
+    // Costing.
+    DWORD GetAllPermissionsItems();
+    DWORD BuildFinalPermissionsItems();
+    bool QueryComponent64Bit(const _stringx<>& component);
+    bool QueryComponentInstalling(const _stringx<>& component);
+    void AddItemToCustomActionData(const _stringx<>& objectName, const _stringx<>& table, const _stringx<>& domain,
+                                   const _stringx<>& user, DWORD permission, DWORD flags);
+
+    // Install time.
+    DWORD GetItemsFromCustomActionData();
+    DWORD ApplyPermissionsItems();
+    int PromptApplyError(UINT messageId, DWORD error, const PermissionsItem& item);
+
+    MSIHANDLE m_hInstall;  // not owned
+    MSIHANDLE m_hDatabase; // owned
+    _stringx<> m_strCustomActionData;
+    _stringx<> m_strHelperPath;
+    _stringx<> m_strSystemDirectory;
+    std::vector<LockPermissionsRow> m_allPermissionsItems;
+    std::vector<PermissionsItem> m_finalPermissionsItems;
+};

@@ -1,0 +1,7 @@
+#include "msi/Queries.h"
+
+const _stringx<> g_strQueryLockTable(L"SELECT * FROM `QXLockPermissions`");
+const _stringx<> g_strQueryFile(L"SELECT * FROM `File` WHERE `File`='%s'");
+const _stringx<> g_strQueryRegistry(L"SELECT * FROM `Registry` WHERE `Registry`='%s'");
+const _stringx<> g_strQueryCreateFolder(L"SELECT * FROM `CreateFolder` WHERE `Directory_`='%s'");
+const _stringx<> g_strQueryComponent(L"SELECT * FROM `Component` WHERE `Component` = '%s'");

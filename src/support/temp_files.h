@@ -1,0 +1,17 @@
+// Uniquely named temporary folders and file names.
+#pragma once
+
+#include "support/stringx.h"
+
+namespace qx {
+
+// A new GUID as 36 upper-case characters, without braces.
+_stringx<> new_guid_string();
+// base (or the temporary folder) + "{GUID}\", created with an ACL that grants Users
+// read-and-execute and Administrators full control; empty on failure.
+_stringx<> create_secure_temp_folder(const _stringx<>& base, bool shortName);
+// A name that does not exist yet: a file name ("_qx" prefix) or a "{GUID}\" folder
+// that is created; empty on failure.
+_stringx<> unique_temp_name(bool file, const _stringx<>& extension, const _stringx<>& base, bool shortName);
+
+} // namespace qx
