@@ -1,6 +1,5 @@
 #include "entry/SecureObject.h"
 
-#include <sddl.h>
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <accctrl.h>
 #include <aclapi.h>
+#include <sddl.h>
 
 #include "cost/PermissionsItem.h"
 #include "support/stringx.h"
