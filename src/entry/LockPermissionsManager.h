@@ -32,7 +32,17 @@ public:
     DWORD GetAllPermissionsItems();
     DWORD BuildFinalPermissionsItems();
     bool QueryComponent64Bit(const _stringx<>& component);
-    bool QueryComponentInstalling(const _stringx<>& component);
+    // False drops the row. When the installer cannot tell the component's states,
+    // *status (if given) receives its error and costing stops.
+    bool QueryComponentInstalling(const _stringx<>& component, DWORD* status = nullptr);
+    // One branch per lock table word; each flags and filters the row's component and
+    // appends the row's record. 0, or the status that ends the pass.
+    DWORD ResolveFileRow(LockPermissionsRow& row);
+    DWORD ResolveCreateFolderRow(LockPermissionsRow& row);
+    DWORD ResolveRegistryRow(LockPermissionsRow& row);
+    bool FlagAndFilterComponent(LockPermissionsRow& row, const _stringx<>& component, DWORD& status);
+    _stringx<> GetTargetPath(const _stringx<>& directory);
+    _stringx<> CurrentUserRootWord();
     void AddItemToCustomActionData(const _stringx<>& objectName, const _stringx<>& table, const _stringx<>& domain,
                                    const _stringx<>& user, DWORD permission, DWORD flags);
 

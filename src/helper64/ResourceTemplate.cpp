@@ -1,0 +1,68 @@
+#include "helper64/ResourceTemplate.h"
+
+namespace {
+
+constexpr DWORD kNamedResource = 0xFFFFFFFF;
+
+class CFileHandle {
+public:
+    explicit CFileHandle(HANDLE handle) noexcept : m_h(handle) {}
+    CFileHandle(const CFileHandle&) = delete;
+    CFileHandle& operator=(const CFileHandle&) = delete;
+    ~CFileHandle()
+    {
+        if (valid()) {
+            ::CloseHandle(m_h);
+        }
+    }
+    bool valid() const noexcept { return m_h != INVALID_HANDLE_VALUE && m_h != nullptr; }
+    HANDLE get() const noexcept { return m_h; }
+
+private:
+    HANDLE m_h;
+};
+
+} // namespace
+
+CResourceTemplate::CResourceTemplate(const wchar_t* name, const wchar_t* type, HMODULE module)
+    : m_strType(type), m_strName(name), m_hModule(module)
+{
+}
+
+bool CResourceTemplate::ExtractToFile(_stringx<>& path)
+{
+    HRSRC resource;
+    if (m_bIntegerType) {
+        resource = ::FindResourceW(m_hModule, m_strName.c_str(), MAKEINTRESOURCEW(LOWORD(m_nResourceId)));
+    } else {
+        const wchar_t* name =
+            m_nResourceId == kNamedResource ? m_strName.c_str() : MAKEINTRESOURCEW(LOWORD(m_nResourceId));
+        resource = ::FindResourceW(m_hModule, name, m_strType.c_str());
+    }
+    if (!resource) {
+        return false;
+    }
+    HGLOBAL loaded = ::LoadResource(m_hModule, resource);
+    if (!loaded) {
+        return false;
+    }
+    DWORD size = ::SizeofResource(m_hModule, resource);
+
+    if (path.empty()) {
+        wchar_t folder[MAX_PATH] = {};
+        wchar_t file[MAX_PATH] = {};
+        if (!::GetTempPathW(MAX_PATH, folder) || !::GetTempFileNameW(folder, L"wac", 0, file)) {
+            return false;
+        }
+        path = file;
+    }
+
+    CFileHandle target(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                     nullptr));
+    if (!target.valid()) {
+        return false;
+    }
+    DWORD written = 0;
+    ::WriteFile(target.get(), ::LockResource(loaded), size, &written, nullptr);
+    return true;
+}
