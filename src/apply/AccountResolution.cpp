@@ -88,7 +88,7 @@ DWORD CQXSecureObject::ResolveItemSid(const _stringx<>& domain, const _stringx<>
             if (lookupName[lookupName.length() - 1] != L'\\') {
                 lookupName += L'\\';
             }
-            _stringx<>::size_type skip = user[0] == L'\\' ? 1 : 0;
+            _stringx<>::size_type skip = user.c_str()[0] == L'\\' ? 1 : 0;
             lookupName.append(user.c_str() + skip, user.length() - skip);
         }
     }
