@@ -58,4 +58,8 @@ public:
     _stringx<> m_strSystemDirectory;
     std::vector<LockPermissionsRow> m_allPermissionsItems;
     std::vector<PermissionsItem> m_finalPermissionsItems;
+
+    // The call that shows the Abort/Retry/Ignore prompt. Tests answer the prompt
+    // through it: Wine's engine does not hand an external UI's answer back to the caller.
+    decltype(&::MsiProcessMessage) m_pfnProcessMessage = &::MsiProcessMessage;
 };
