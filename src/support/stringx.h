@@ -16,6 +16,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 namespace qx {
@@ -341,7 +342,13 @@ public:
     const wchar_t* c_str() const noexcept { return is_inline() ? m_storage.inline_chars : m_storage.heap; }
     wchar_t* data() noexcept { return is_inline() ? m_storage.inline_chars : m_storage.heap; }
     operator const wchar_t*() const noexcept { return c_str(); } // NOLINT: handed to Windows calls everywhere
-    wchar_t operator[](size_type i) const noexcept { return c_str()[i]; }
+    // Any integer index: with a plain size_type, s[0] would be ambiguous on 32-bit
+    // targets against the built-in subscript of the const wchar_t* conversion.
+    template <class Index, std::enable_if_t<std::is_integral<Index>::value, int> = 0>
+    wchar_t operator[](Index i) const noexcept
+    {
+        return c_str()[static_cast<size_type>(i)];
+    }
     size_type length() const noexcept { return m_size; }
     size_type size() const noexcept { return m_size; }
     size_type capacity() const noexcept { return m_capacity; }
