@@ -128,7 +128,7 @@ _stringx<> unique_temp_name(bool file, const _stringx<>& extension, const _strin
                 made = ::GetTempFileNameW(folder.c_str(), L"_qx", n, buffer.get());
             }
             if (made == 0) {
-                return _stringx<>();
+                return _stringx<>(); // the base folder cannot hold files
             }
             if (n == 0) {
                 // The system created the file to claim the number; only the name is wanted.
