@@ -18,6 +18,8 @@ public:
     ~CQxLockPermissionsManager() override;
 
     void Log(const _stringx<>& message) override;
+    // The log line itself, for callers that have a session but no manager.
+    static void WriteLogLine(MSIHANDLE hInstall, const _stringx<>& message) noexcept;
     HRESULT CreateBitUtilsHelper(IQXBEWUtils** helper) override;
 
     // Drivers of the two custom actions; 0 or 1603.
@@ -62,4 +64,8 @@ public:
     // The call that shows the Abort/Retry/Ignore prompt. Tests answer the prompt
     // through it: Wine's engine does not hand an external UI's answer back to the caller.
     decltype(&::MsiProcessMessage) m_pfnProcessMessage = &::MsiProcessMessage;
+
+private:
+    // Deletes the extracted helper and, once it is gone, its folder.
+    void RemoveHelperFile() noexcept;
 };
