@@ -6,7 +6,7 @@
 
 #include "apply/ApplyRules.h"
 #include "helper64/QXBEWUtils.h"
-#include "support/local_holder.h"
+#include "support/com_holders.h"
 
 namespace {
 
@@ -15,31 +15,12 @@ namespace {
 // applied; "The data is invalid." is what the user then sees in the prompt.
 constexpr ULONG kHelperGaveNoResult = ERROR_INVALID_DATA;
 
-class HelperHolder {
-public:
-    HelperHolder() noexcept = default;
-    HelperHolder(const HelperHolder&) = delete;
-    HelperHolder& operator=(const HelperHolder&) = delete;
-    ~HelperHolder()
-    {
-        if (m_p) {
-            m_p->Release();
-        }
-    }
-    IQXBEWUtils** put() noexcept { return &m_p; }
-    IQXBEWUtils* operator->() const noexcept { return m_p; }
-    explicit operator bool() const noexcept { return m_p != nullptr; }
-
-private:
-    IQXBEWUtils* m_p = nullptr;
-};
-
 } // namespace
 
 DWORD CQXSecureObject::ApplyItem(const PermissionsItem& item)
 {
     if (AppliesThroughHelper(item)) {
-        HelperHolder helper;
+        qx::com_ptr<IQXBEWUtils> helper;
         HRESULT hr = CreateBitUtilsHelper(helper.put());
         if (SUCCEEDED(hr) && !helper) {
             hr = E_POINTER;
@@ -69,7 +50,7 @@ DWORD CQXSecureObject::ApplyItem(const PermissionsItem& item)
     EXPLICIT_ACCESS_W entry;
     std::memset(&entry, 0, sizeof(entry));
     DWORD result = BuildExplicitAccess(item, entry);
-    qx::local_holder<void> sid(entry.Trustee.ptstrName);
+    qx::local_holder<void> sid(entry.Trustee.ptstrName); // released after the update, on every path
     if (result != ERROR_SUCCESS) {
         return result;
     }

@@ -1,9 +1,11 @@
 // Scoped owners of the COM and system allocations that the library hands around:
-// interface pointers, BSTRs and blocks that the system allocated with LocalAlloc.
+// interface pointers and BSTRs (LocalAlloc blocks: local_holder.h).
 #pragma once
 
 #include <windows.h>
 #include <oleauto.h>
+
+#include "support/local_holder.h"
 
 namespace qx {
 
@@ -58,31 +60,5 @@ private:
     BSTR m_b = nullptr;
 };
 
-// Owns a block allocated by the system with LocalAlloc (FormatMessage, SID conversion).
-template <class T>
-class local_holder {
-public:
-    local_holder() noexcept = default;
-    local_holder(const local_holder&) = delete;
-    local_holder& operator=(const local_holder&) = delete;
-    ~local_holder() { reset(); }
-
-    T* get() const noexcept { return m_p; }
-    T** put() noexcept
-    {
-        reset();
-        return &m_p;
-    }
-    void reset() noexcept
-    {
-        if (m_p) {
-            ::LocalFree(reinterpret_cast<HLOCAL>(m_p));
-            m_p = nullptr;
-        }
-    }
-
-private:
-    T* m_p = nullptr;
-};
 
 } // namespace qx

@@ -24,6 +24,7 @@ public:
     ~local_holder() { reset(); }
 
     T* get() const noexcept { return m_p; }
+    T* operator->() const noexcept { return m_p; }
     explicit operator bool() const noexcept { return m_p != nullptr; }
 
     // Address for an out-parameter; whatever was held is released first.

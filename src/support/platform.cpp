@@ -71,7 +71,7 @@ bool token_has_group(bool administrators, bool denyOnly)
         ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
         return false;
     }
-    local_ptr<TOKEN_GROUPS> groups(static_cast<TOKEN_GROUPS*>(::LocalAlloc(LPTR, size)));
+    local_holder<TOKEN_GROUPS> groups(static_cast<TOKEN_GROUPS*>(::LocalAlloc(LPTR, size)));
     if (!groups || !::GetTokenInformation(token.get(), TokenGroups, groups.get(), size, &size)) {
         return false;
     }

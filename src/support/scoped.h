@@ -6,11 +6,9 @@
 
 #include <memory>
 
-namespace qx {
+#include "support/local_holder.h"
 
-struct local_free {
-    void operator()(void* block) const noexcept { ::LocalFree(block); }
-};
+namespace qx {
 
 struct sid_free {
     void operator()(void* sid) const noexcept { ::FreeSid(sid); }
@@ -19,10 +17,6 @@ struct sid_free {
 struct handle_close {
     void operator()(HANDLE handle) const noexcept { ::CloseHandle(handle); }
 };
-
-// Memory from LocalAlloc or from functions that allocate with it.
-template <class T>
-using local_ptr = std::unique_ptr<T, local_free>;
 
 // A SID from AllocateAndInitializeSid.
 using sid_ptr = std::unique_ptr<void, sid_free>;

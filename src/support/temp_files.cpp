@@ -94,9 +94,9 @@ _stringx<> create_secure_temp_folder(const _stringx<>& base, bool shortName)
     if (::SetEntriesInAclW(2, entries, nullptr, &rawAcl) != ERROR_SUCCESS) {
         return _stringx<>();
     }
-    local_ptr<ACL> acl(rawAcl);
+    local_holder<ACL> acl(rawAcl);
 
-    local_ptr<void> descriptor(::LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH));
+    local_holder<void> descriptor(::LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH));
     if (!descriptor || !::InitializeSecurityDescriptor(descriptor.get(), SECURITY_DESCRIPTOR_REVISION) ||
         !::SetSecurityDescriptorDacl(descriptor.get(), TRUE, acl.get(), FALSE)) {
         return _stringx<>();
