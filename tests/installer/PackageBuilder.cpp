@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <propidl.h>
 
 namespace qxtest {
@@ -232,6 +233,55 @@ PackageBuilder& PackageBuilder::Rows(const std::wstring& name, std::vector<Row> 
 PackageBuilder& PackageBuilder::Property(const std::wstring& name, const std::wstring& value)
 {
     return Rows(L"Property", {{name, value}});
+}
+
+PackageBuilder& PackageBuilder::AddRow(const std::wstring& name, const wchar_t* columns, Row row)
+{
+    if (!Find(name)) {
+        Table(name, columns);
+    }
+    return Rows(name, {std::move(row)});
+}
+
+PackageBuilder& PackageBuilder::Component(const std::wstring& name, const std::wstring& directory, int attributes,
+                                          const wchar_t* feature)
+{
+    // Without a component code the installer reports the installed state as unknown, not absent.
+    wchar_t code[39] = {};
+    std::swprintf(code, 39, L"{5E0C2A71-8D43-4F96-B21E-%012X}", static_cast<unsigned int>(++m_components));
+    Rows(L"Component", {{name, code, directory, attributes, nullptr, nullptr}});
+    if (feature) {
+        Rows(L"FeatureComponents", {{feature, name}});
+    }
+    return *this;
+}
+
+PackageBuilder& PackageBuilder::Directory(const std::wstring& name, const std::wstring& parent,
+                                          const std::wstring& defaultDir)
+{
+    return Rows(L"Directory", {{name, parent, defaultDir}});
+}
+
+PackageBuilder& PackageBuilder::File(const std::wstring& key, const std::wstring& component,
+                                     const std::wstring& fileName)
+{
+    return AddRow(L"File", kFileColumns, {key, component, fileName, 1, nullptr, nullptr, 0, ++m_files});
+}
+
+PackageBuilder& PackageBuilder::CreateFolder(const std::wstring& directory, const std::wstring& component)
+{
+    return AddRow(L"CreateFolder", kCreateFolderColumns, {directory, component});
+}
+
+PackageBuilder& PackageBuilder::Registry(const std::wstring& key, int root, Cell keyText,
+                                         const std::wstring& component)
+{
+    return AddRow(L"Registry", kRegistryColumns, {key, root, std::move(keyText), nullptr, nullptr, component});
+}
+
+PackageBuilder& PackageBuilder::Lock(Row row)
+{
+    return AddRow(L"QXLockPermissions", kLockTableColumns, std::move(row));
 }
 
 std::unique_ptr<Package> PackageBuilder::Build() const

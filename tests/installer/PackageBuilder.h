@@ -58,6 +58,10 @@ inline const wchar_t kFileColumns[] =
     L"`Sequence` SHORT NOT NULL PRIMARY KEY `File`";
 inline const wchar_t kCreateFolderColumns[] =
     L"`Directory_` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT NULL PRIMARY KEY `Directory_`, `Component_`";
+// Key may be null: the installer stores empty text as null, and an empty key is a case to test.
+inline const wchar_t kRegistryColumns[] =
+    L"`Registry` CHAR(72) NOT NULL, `Root` SHORT NOT NULL, `Key` CHAR(255) LOCALIZABLE, `Name` CHAR(255) "
+    L"LOCALIZABLE, `Value` LONGCHAR LOCALIZABLE, `Component_` CHAR(72) NOT NULL PRIMARY KEY `Registry`";
 
 // Runs one SQL statement on a database; the installer's result.
 UINT ExecuteSql(MSIHANDLE database, const std::wstring& query);
@@ -96,6 +100,19 @@ public:
     PackageBuilder& Rows(const std::wstring& name, std::vector<Row> rows);
     PackageBuilder& Property(const std::wstring& name, const std::wstring& value);
 
+    // Rows of the tables that lock objects live in; each declares its table on first use.
+    // A component in a feature (none: nullptr) with a component code of its own.
+    PackageBuilder& Component(const std::wstring& name, const std::wstring& directory, int attributes,
+                              const wchar_t* feature = L"MainFeature");
+    PackageBuilder& Directory(const std::wstring& name, const std::wstring& parent, const std::wstring& defaultDir);
+    // fileName is "short|long" or one name.
+    PackageBuilder& File(const std::wstring& key, const std::wstring& component, const std::wstring& fileName);
+    PackageBuilder& CreateFolder(const std::wstring& directory, const std::wstring& component);
+    // key null for an empty key.
+    PackageBuilder& Registry(const std::wstring& key, int root, Cell keyText, const std::wstring& component);
+    // One QXLockPermissions row: object, table, domain, user, permission, flags.
+    PackageBuilder& Lock(Row row);
+
     // Writes the package; returns null (after reporting a test failure) when msi.dll refused it.
     std::unique_ptr<Package> Build() const;
 
@@ -106,8 +123,11 @@ private:
         std::vector<Row> rows;
     };
     TableLiteral* Find(const std::wstring& name);
+    PackageBuilder& AddRow(const std::wstring& name, const wchar_t* columns, Row row);
 
     std::vector<TableLiteral> m_tables;
+    int m_components = 0;
+    int m_files = 0;
 };
 
 // Log lines that the installer shows while the object lives: every
