@@ -26,11 +26,6 @@ HRESULT TestSecureObject::CreateBitUtilsHelper(IQXBEWUtils** helper)
     return helperFactory ? helperFactory(helper) : E_NOTIMPL;
 }
 
-bool TestSecureObject::Logged(const std::wstring& line) const
-{
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
 // ---- FakeHelper ----
 
 HRESULT FakeHelper::QueryInterface(REFIID iid, void** object)

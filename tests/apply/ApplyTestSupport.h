@@ -22,8 +22,6 @@ public:
     void Log(const _stringx<>& message) override;
     HRESULT CreateBitUtilsHelper(IQXBEWUtils** helper) override;
 
-    bool Logged(const std::wstring& line) const;
-
     std::vector<std::wstring> lines;
     // Set to make every Log call disturb the last-error code, as an installer call may.
     bool clobberLastError = false;
