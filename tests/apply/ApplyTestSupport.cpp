@@ -2,8 +2,11 @@
 
 #include <sddl.h>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
-#include <cstring>
+#include <memory>
+#include <set>
 #include <tuple>
 
 namespace applytest {
@@ -20,19 +23,7 @@ void TestSecureObject::Log(const _stringx<>& message)
 
 HRESULT TestSecureObject::CreateBitUtilsHelper(IQXBEWUtils** helper)
 {
-    ++helperRequests;
     return helperFactory ? helperFactory(helper) : E_NOTIMPL;
-}
-
-bool TestSecureObject::Logged(const std::wstring& line) const
-{
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
-bool TestSecureObject::LoggedPrefix(const std::wstring& prefix) const
-{
-    return std::any_of(lines.begin(), lines.end(),
-                       [&](const std::wstring& line) { return line.compare(0, prefix.size(), prefix) == 0; });
 }
 
 // ---- FakeHelper ----
@@ -66,6 +57,56 @@ HRESULT FakeHelper::SetObjectPermissions(BSTR objectNameIn, BSTR domainIn, BSTR 
 
 // ---- ACEs and SIDs ----
 
+std::wstring SidText(PSID sid)
+{
+    if (!sid || !::IsValidSid(sid)) {
+        return L"";
+    }
+    // Built by hand: ConvertSidToStringSidW would allocate behind the tracker's back.
+    const SID_IDENTIFIER_AUTHORITY* authority = ::GetSidIdentifierAuthority(sid);
+    unsigned long long value = 0;
+    for (BYTE part : authority->Value) {
+        value = (value << 8) | part;
+    }
+    std::wstring text = L"S-1-" + std::to_wstring(value);
+    for (BYTE i = 0; i < *::GetSidSubAuthorityCount(sid); ++i) {
+        text += L"-" + std::to_wstring(*::GetSidSubAuthority(sid, i));
+    }
+    return text;
+}
+
+std::wstring CurrentUserSid()
+{
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return L"";
+    }
+    std::unique_ptr<void, decltype(&::CloseHandle)> tokenHolder(token, &::CloseHandle);
+    alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    if (!::GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size)) {
+        return L"";
+    }
+    return SidText(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+}
+
+std::vector<Ace> ReadAces(const ACL* acl)
+{
+    std::vector<Ace> aces;
+    for (DWORD i = 0; acl && i < acl->AceCount; ++i) {
+        void* raw = nullptr;
+        if (!::GetAce(const_cast<ACL*>(acl), i, &raw)) {
+            continue;
+        }
+        // Allowed and denied ACEs share one layout.
+        auto* ace = static_cast<ACCESS_ALLOWED_ACE*>(raw);
+        if ((ace->Header.AceFlags & INHERITED_ACE) == 0) {
+            aces.push_back({ace->Header.AceType, ace->Header.AceFlags, ace->Mask, SidText(&ace->SidStart)});
+        }
+    }
+    return aces;
+}
+
 namespace {
 
 // The system's own LocalFree, for memory that test code got from the system;
@@ -89,6 +130,22 @@ std::vector<BYTE> SidBytes(const std::wstring& text)
     return copy;
 }
 
+std::vector<BYTE> MakeAcl(const std::vector<Ace>& aces)
+{
+    std::vector<BYTE> acl(1024);
+    auto* list = reinterpret_cast<ACL*>(acl.data());
+    ::InitializeAcl(list, static_cast<DWORD>(acl.size()), ACL_REVISION);
+    for (const Ace& ace : aces) {
+        std::vector<BYTE> sid = SidBytes(ace.sid);
+        if (ace.type == ACCESS_DENIED_ACE_TYPE) {
+            ::AddAccessDeniedAceEx(list, ACL_REVISION, ace.flags, ace.mask, sid.data());
+        } else {
+            ::AddAccessAllowedAceEx(list, ACL_REVISION, ace.flags, ace.mask, sid.data());
+        }
+    }
+    return acl;
+}
+
 } // namespace
 
 bool Ace::operator<(const Ace& other) const
@@ -103,82 +160,6 @@ std::ostream& operator<<(std::ostream& out, const Ace& ace)
                << std::dec << ", " << sid << "}";
 }
 
-std::wstring SidText(PSID sid)
-{
-    if (!sid || !::IsValidSid(sid)) {
-        return L"";
-    }
-    // Built by hand: ConvertSidToStringSidW would allocate behind the tracker's back.
-    const SID_IDENTIFIER_AUTHORITY* authority = ::GetSidIdentifierAuthority(sid);
-    unsigned long long value = 0;
-    for (BYTE part : authority->Value) {
-        value = (value << 8) | part;
-    }
-    std::wstring text = L"S-1-" + std::to_wstring(value);
-    for (BYTE i = 0; i < *::GetSidSubAuthorityCount(sid); ++i) {
-        text += L"-" + std::to_wstring(*::GetSidSubAuthority(sid, i));
-    }
-    return text;
-}
-
-std::vector<Ace> ReadAces(const ACL* acl, bool withInherited)
-{
-    std::vector<Ace> aces;
-    if (!acl) {
-        return aces;
-    }
-    for (DWORD i = 0; i < acl->AceCount; ++i) {
-        void* raw = nullptr;
-        if (!::GetAce(const_cast<ACL*>(acl), i, &raw)) {
-            continue;
-        }
-        // Allowed and denied ACEs share one layout.
-        auto* ace = static_cast<ACCESS_ALLOWED_ACE*>(raw);
-        if (!withInherited && (ace->Header.AceFlags & INHERITED_ACE)) {
-            continue;
-        }
-        aces.push_back({ace->Header.AceType, ace->Header.AceFlags, ace->Mask, SidText(&ace->SidStart)});
-    }
-    return aces;
-}
-
-std::vector<BYTE> MakeAcl(const std::vector<Ace>& aces)
-{
-    std::vector<BYTE> acl(1024);
-    ::InitializeAcl(reinterpret_cast<ACL*>(acl.data()), static_cast<DWORD>(acl.size()), ACL_REVISION);
-    for (const Ace& ace : aces) {
-        std::vector<BYTE> sid = SidBytes(ace.sid);
-        auto* list = reinterpret_cast<ACL*>(acl.data());
-        if (ace.type == ACCESS_DENIED_ACE_TYPE) {
-            ::AddAccessDeniedAceEx(list, ACL_REVISION, ace.flags, ace.mask, sid.data());
-        } else {
-            ::AddAccessAllowedAceEx(list, ACL_REVISION, ace.flags, ace.mask, sid.data());
-        }
-    }
-    return acl;
-}
-
-// ---- Recording stand-ins ----
-
-SetNamedCall g_setNamed;
-int g_setEntriesCalls = 0;
-
-DWORD WINAPI RecordingSetNamedSecurityInfoW(LPWSTR objectName, SE_OBJECT_TYPE objectType,
-                                            SECURITY_INFORMATION information, PSID owner, PSID group, PACL dacl,
-                                            PACL sacl)
-{
-    ++g_setNamed.count;
-    g_setNamed.objectName = objectName ? objectName : L"";
-    g_setNamed.objectType = objectType;
-    g_setNamed.information = information;
-    g_setNamed.ownerGroupSaclNull = !owner && !group && !sacl;
-    g_setNamed.daclNull = dacl == nullptr;
-    g_setNamed.dacl = ReadAces(dacl, true);
-    if (g_setNamed.forcedResult != ERROR_SUCCESS) {
-        return g_setNamed.forcedResult;
-    }
-    return ::SetNamedSecurityInfoW(objectName, objectType, information, owner, group, dacl, sacl);
-}
 
 // ---- LocalMemoryTracker ----
 
@@ -239,7 +220,6 @@ DWORD WINAPI TrackingGetNamedSecurityInfoW(LPCWSTR name, SE_OBJECT_TYPE type, SE
 
 DWORD WINAPI TrackingSetEntriesInAclW(ULONG count, PEXPLICIT_ACCESS_W entries, PACL oldAcl, PACL* newAcl)
 {
-    ++g_setEntriesCalls;
     DWORD result = ::SetEntriesInAclW(count, entries, oldAcl, newAcl);
     if (result == ERROR_SUCCESS) {
         Track(*newAcl);
@@ -247,10 +227,10 @@ DWORD WINAPI TrackingSetEntriesInAclW(ULONG count, PEXPLICIT_ACCESS_W entries, P
     return result;
 }
 
-// Points every import slot of this program that holds `from` at `to`.
-void RedirectImports(void* from, void* to)
+// Points every import slot of the module that holds `from` at `to`.
+void RedirectImports(HMODULE module, void* from, void* to)
 {
-    auto* base = reinterpret_cast<BYTE*>(::GetModuleHandleW(nullptr));
+    auto* base = reinterpret_cast<BYTE*>(module);
     auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
     auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
     const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
@@ -278,20 +258,20 @@ Function SystemFunction(const char* name)
 
 } // namespace
 
-LocalMemoryTracker::LocalMemoryTracker()
+LocalMemoryTracker::LocalMemoryTracker(HMODULE module) : m_module(module ? module : ::GetModuleHandleW(nullptr))
 {
     g_live.clear();
     g_unknownFrees = 0;
     g_realLocalAlloc = SystemFunction<decltype(&::LocalAlloc)>("LocalAlloc");
     g_realLocalFree = SystemFunction<decltype(&::LocalFree)>("LocalFree");
-    RedirectImports(reinterpret_cast<void*>(g_realLocalAlloc), reinterpret_cast<void*>(&CountingLocalAlloc));
-    RedirectImports(reinterpret_cast<void*>(g_realLocalFree), reinterpret_cast<void*>(&CountingLocalFree));
+    RedirectImports(m_module, reinterpret_cast<void*>(g_realLocalAlloc), reinterpret_cast<void*>(&CountingLocalAlloc));
+    RedirectImports(m_module, reinterpret_cast<void*>(g_realLocalFree), reinterpret_cast<void*>(&CountingLocalFree));
 }
 
 LocalMemoryTracker::~LocalMemoryTracker()
 {
-    RedirectImports(reinterpret_cast<void*>(&CountingLocalAlloc), reinterpret_cast<void*>(g_realLocalAlloc));
-    RedirectImports(reinterpret_cast<void*>(&CountingLocalFree), reinterpret_cast<void*>(g_realLocalFree));
+    RedirectImports(m_module, reinterpret_cast<void*>(&CountingLocalAlloc), reinterpret_cast<void*>(g_realLocalAlloc));
+    RedirectImports(m_module, reinterpret_cast<void*>(&CountingLocalFree), reinterpret_cast<void*>(g_realLocalFree));
 }
 
 void LocalMemoryTracker::Install(CQXSecureObject& object)
@@ -311,48 +291,90 @@ int LocalMemoryTracker::UnknownFrees()
     return g_unknownFrees;
 }
 
-// ---- TestKey ----
+// ---- TestObject ----
 
-TestKey::TestKey(const std::wstring& name) : m_path(L"Software\\QXLockTests\\" + name)
+namespace {
+
+const wchar_t kTestKeys[] = L"Software\\QXLockTests";
+
+} // namespace
+
+std::wstring TemporaryPath(const std::wstring& name)
 {
-    HKEY key = nullptr;
-    if (::RegCreateKeyExW(HKEY_CURRENT_USER, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                          nullptr) == ERROR_SUCCESS) {
-        ::RegCloseKey(key);
+    wchar_t folder[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH, folder);
+    return std::wstring(folder) + L"QXLockTests-" + name;
+}
+
+TestObject::TestObject(Kind kind, const std::wstring& name)
+    : m_kind(kind), m_type(kind == Kind::Key ? SE_REGISTRY_KEY : SE_FILE_OBJECT)
+{
+    if (kind == Kind::Key) {
+        m_path = std::wstring(kTestKeys) + L"\\" + name;
+        m_name = L"CURRENT_USER\\" + m_path;
+        HKEY key = nullptr;
+        if (::RegCreateKeyExW(HKEY_CURRENT_USER, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                              nullptr) == ERROR_SUCCESS) {
+            ::RegCloseKey(key);
+        }
+    } else if (kind == Kind::Folder) {
+        m_path = m_name = TemporaryPath(name);
+        ::CreateDirectoryW(m_path.c_str(), nullptr);
+    } else {
+        m_path = m_name = TemporaryPath(name) + L".txt";
+        HANDLE file = ::CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(file);
+        }
     }
 }
 
-TestKey::~TestKey()
+TestObject::~TestObject()
 {
     // A test may leave a DACL that shuts us out; as the owner we may still reset it.
-    SetDacl(nullptr);
-    ::RegDeleteTreeW(HKEY_CURRENT_USER, m_path.c_str());
-    ::RegDeleteKeyW(HKEY_CURRENT_USER, m_path.c_str());
-    ::RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\QXLockTests");
+    SetNullDacl();
+    if (m_kind == Kind::Key) {
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, m_path.c_str());
+        ::RegDeleteKeyW(HKEY_CURRENT_USER, m_path.c_str());
+        ::RegDeleteKeyW(HKEY_CURRENT_USER, kTestKeys);
+    } else if (m_kind == Kind::Folder) {
+        ::RemoveDirectoryW(m_path.c_str());
+    } else {
+        ::DeleteFileW(m_path.c_str());
+    }
 }
 
-bool TestKey::SetDacl(const ACL* dacl)
+bool TestObject::WriteDacl(const ACL* dacl)
 {
-    std::wstring name = ObjectName();
-    return ::SetNamedSecurityInfoW(&name[0], SE_REGISTRY_KEY,
-                                   DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
-                                   nullptr, const_cast<ACL*>(dacl), nullptr) == ERROR_SUCCESS;
+    std::wstring name = m_name;
+    return ::SetNamedSecurityInfoW(&name[0], m_type, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                   nullptr, nullptr, const_cast<ACL*>(dacl), nullptr) == ERROR_SUCCESS;
 }
 
-std::vector<Ace> TestKey::ReadDacl(bool* daclNull) const
+bool TestObject::SetDacl(const std::vector<Ace>& aces)
 {
-    std::wstring name = ObjectName();
+    std::vector<BYTE> acl = MakeAcl(aces);
+    return WriteDacl(reinterpret_cast<const ACL*>(acl.data()));
+}
+
+bool TestObject::SetNullDacl()
+{
+    return WriteDacl(nullptr);
+}
+
+std::vector<Ace> TestObject::ReadDacl() const
+{
+    std::wstring name = m_name;
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    std::vector<Ace> aces;
-    if (::GetNamedSecurityInfoW(&name[0], SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
-                                nullptr, &descriptor) == ERROR_SUCCESS) {
-        aces = ReadAces(dacl);
-        if (daclNull) {
-            *daclNull = dacl == nullptr;
-        }
-        FreeSystemMemory(descriptor);
+    if (::GetNamedSecurityInfoW(&name[0], m_type, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                                &descriptor) != ERROR_SUCCESS) {
+        ADD_FAILURE() << "no DACL to read";
+        return {};
     }
+    std::vector<Ace> aces = ReadAces(dacl);
+    FreeSystemMemory(descriptor);
+    std::sort(aces.begin(), aces.end());
     return aces;
 }
 

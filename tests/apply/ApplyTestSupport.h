@@ -1,5 +1,5 @@
 // Shared by the install-time tests: a secure object that records its log, a
-// fake 64-bit helper, stand-ins for security entry points, readable ACEs, and a
+// fake 64-bit helper, readable ACEs, objects with a DACL to read back, and a
 // tracker of LocalAlloc memory.
 #pragma once
 
@@ -9,7 +9,6 @@
 
 #include <functional>
 #include <ostream>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -23,15 +22,10 @@ public:
     void Log(const _stringx<>& message) override;
     HRESULT CreateBitUtilsHelper(IQXBEWUtils** helper) override;
 
-    bool Logged(const std::wstring& line) const;
-    // Whether any line begins with the given text.
-    bool LoggedPrefix(const std::wstring& prefix) const;
-
     std::vector<std::wstring> lines;
     // Set to make every Log call disturb the last-error code, as an installer call may.
     bool clobberLastError = false;
     std::function<HRESULT(IQXBEWUtils**)> helperFactory;
-    int helperRequests = 0;
 };
 
 // The helper's SetObjectPermissions as a test sets it up; the rest fails with E_NOTIMPL.
@@ -73,7 +67,7 @@ public:
                                                    ULONG permission, ULONG flags, ULONG* result) override;
 };
 
-// One ACE as the tests compare it.
+// One explicit ACE as the tests compare it.
 struct Ace {
     BYTE type;
     BYTE flags;
@@ -87,37 +81,53 @@ struct Ace {
 };
 std::ostream& operator<<(std::ostream& out, const Ace& ace);
 
-// The ACEs of a list, in list order; inherited ones only when asked for.
-std::vector<Ace> ReadAces(const ACL* acl, bool withInherited = false);
+// The explicit ACEs of a list, in list order.
+std::vector<Ace> ReadAces(const ACL* acl);
 // The SID in string form; empty for null.
 std::wstring SidText(PSID sid);
-// A DACL made of the given ACEs (allow and deny only), for setting up objects.
-std::vector<BYTE> MakeAcl(const std::vector<Ace>& aces);
+// The SID of the account this program runs as.
+std::wstring CurrentUserSid();
 
-// What the recording SetNamedSecurityInfoW stand-in saw on its last call; it
-// forwards to the system.
-struct SetNamedCall {
-    int count = 0;
-    std::wstring objectName;
-    SE_OBJECT_TYPE objectType = SE_UNKNOWN_OBJECT_TYPE;
-    SECURITY_INFORMATION information = 0;
-    bool ownerGroupSaclNull = false;
-    bool daclNull = false;
-    std::vector<Ace> dacl;
-    DWORD forcedResult = ERROR_SUCCESS; // non-zero: fail with it instead of forwarding
+// A path of the tests' own in the temporary folder.
+std::wstring TemporaryPath(const std::wstring& name);
+
+// A registry key under HKCU\Software\QXLockTests, or a folder or file in the
+// temporary folder; deleted again, whatever DACL a test left on it.
+class TestObject {
+public:
+    enum class Kind { Key, Folder, File };
+    TestObject(Kind kind, const std::wstring& name);
+    ~TestObject();
+    TestObject(const TestObject&) = delete;
+    TestObject& operator=(const TestObject&) = delete;
+
+    // The name that the named-security functions take.
+    const std::wstring& Name() const { return m_name; }
+    // Replaces the DACL by a protected one of these ACEs (allow and deny only).
+    bool SetDacl(const std::vector<Ace>& aces);
+    bool SetNullDacl();
+    // The explicit ACEs, sorted. Wine keeps no DACL of a file or folder: read
+    // back only keys.
+    std::vector<Ace> ReadDacl() const;
+
+private:
+    bool WriteDacl(const ACL* dacl);
+
+    Kind m_kind;
+    SE_OBJECT_TYPE m_type;
+    std::wstring m_path; // key path under HKCU, or file-system path
+    std::wstring m_name;
 };
-extern SetNamedCall g_setNamed;
-DWORD WINAPI RecordingSetNamedSecurityInfoW(LPWSTR, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID, PSID, PACL, PACL);
-extern int g_setEntriesCalls;
 
-// Counts the LocalAlloc memory that the code under test hands around. LocalAlloc
-// and LocalFree of this program are redirected through counters; the entry points
-// that allocate inside the system (string SIDs, security descriptors, new ACLs)
-// are wrapped by Install(). Blocks still live at the end leaked; freeing a block
-// never seen is freeing what was not ours to free.
+// Counts the LocalAlloc memory that the code under test hands around. The
+// imports of LocalAlloc and LocalFree of the given module (this program by
+// default) are redirected through counters; the entry points that allocate
+// inside the system (string SIDs, security descriptors, new ACLs) are wrapped
+// by Install(). Blocks still live at the end leaked; freeing a block never seen
+// is freeing what was not ours to free.
 class LocalMemoryTracker {
 public:
-    LocalMemoryTracker();
+    explicit LocalMemoryTracker(HMODULE module = nullptr);
     ~LocalMemoryTracker();
     LocalMemoryTracker(const LocalMemoryTracker&) = delete;
     LocalMemoryTracker& operator=(const LocalMemoryTracker&) = delete;
@@ -126,22 +136,9 @@ public:
     static void Install(CQXSecureObject& object);
     static std::size_t Live();
     static int UnknownFrees();
-};
-
-// A registry key under HKCU\Software\QXLockTests, deleted again with its subkeys.
-class TestKey {
-public:
-    explicit TestKey(const std::wstring& name);
-    ~TestKey();
-    TestKey(const TestKey&) = delete;
-    TestKey& operator=(const TestKey&) = delete;
-    // The name that the named-security functions take.
-    std::wstring ObjectName() const { return L"CURRENT_USER\\" + m_path; }
-    bool SetDacl(const ACL* dacl);
-    std::vector<Ace> ReadDacl(bool* daclNull = nullptr) const;
 
 private:
-    std::wstring m_path;
+    HMODULE m_module;
 };
 
 PermissionsItem MakeItem(const std::wstring& objectName, LockObjectKind kind, const std::wstring& domain,
