@@ -80,5 +80,5 @@ int CQxLockPermissionsManager::PromptApplyError(UINT messageId, DWORD error, con
     ::MsiRecordSetStringW(record, 3, systemText);
     ::MsiRecordSetInteger(record, 4, static_cast<int>(error));
 
-    return m_pfnProcessMessage(m_hInstall, kApplyErrorPrompt, record);
+    return ::MsiProcessMessage(m_hInstall, kApplyErrorPrompt, record);
 }

@@ -61,10 +61,6 @@ public:
     std::vector<LockPermissionsRow> m_allPermissionsItems;
     std::vector<PermissionsItem> m_finalPermissionsItems;
 
-    // The call that shows the Abort/Retry/Ignore prompt. Tests answer the prompt
-    // through it: Wine's engine does not hand an external UI's answer back to the caller.
-    decltype(&::MsiProcessMessage) m_pfnProcessMessage = &::MsiProcessMessage;
-
 private:
     // Deletes the extracted helper and, once it is gone, its folder.
     void RemoveHelperFile() noexcept;

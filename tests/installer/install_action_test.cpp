@@ -1,6 +1,6 @@
 // The install action end to end: custom action data in, the DACLs of real keys
 // read back out. The exported action runs in the built DLL; a manager built here
-// lets a test replace its security entry points and its prompt call.
+// lets a test replace its security entry points.
 #include <algorithm>
 #include <deque>
 #include <iterator>
@@ -275,15 +275,6 @@ int NextAnswer()
     return answer;
 }
 
-int WINAPI AnsweringProcessMessage(MSIHANDLE session, INSTALLMESSAGE type, MSIHANDLE record)
-{
-    if ((type & 0xFF000000) != INSTALLMESSAGE_ERROR) {
-        return ::MsiProcessMessage(session, type, record);
-    }
-    g_prompts.push_back(ReadPrompt(type, record));
-    return NextAnswer();
-}
-
 int WINAPI AnsweringUserInterface(LPVOID, UINT type, MSIHANDLE record)
 {
     g_prompts.push_back(ReadPrompt(type, record));
@@ -344,7 +335,6 @@ TEST_F(InstallActionTest, AnswersDecideAboutFailedItems)
             third(TestObject::Kind::Key, L"Third");
         const TestObject* keys[] = {&first, &second, &third};
         CQxLockPermissionsManager manager(Session());
-        manager.m_pfnProcessMessage = &AnsweringProcessMessage;
         manager.m_pfnGetNamedSecurityInfoW = &FailingGetNamedSecurityInfoW;
         for (const TestObject* key : keys) {
             bool isSecond = key == &second;
@@ -359,7 +349,10 @@ TEST_F(InstallActionTest, AnswersDecideAboutFailedItems)
         g_attempts.clear();
         m_log.Clear();
 
+        INSTALLUI_HANDLER_RECORD previous = nullptr;
+        ASSERT_EQ(0u, ::MsiSetExternalUIRecord(&AnsweringUserInterface, INSTALLLOGMODE_ERROR, nullptr, &previous));
         EXPECT_EQ(manager.ApplyPermissionsItems(), row.expected);
+        ::MsiSetExternalUIRecord(previous, 0, nullptr, nullptr);
 
         for (int i = 0; i < 3; ++i) {
             std::vector<Ace> dacl = keys[i]->ReadDacl();
@@ -386,8 +379,8 @@ TEST_F(InstallActionTest, AnswersDecideAboutFailedItems)
     }
 }
 
-// Without the stand-in: the installer itself hands the prompt to an external
-// user interface, which answers Ignore.
+// Through the exported action: the installer hands the prompt, worded by the
+// package, to an external user interface, which answers Ignore.
 TEST_F(InstallActionTest, PromptReachesTheInstallersUserInterface)
 {
     TestObject key(TestObject::Kind::Key, L"AfterPrompt");
