@@ -12,6 +12,7 @@ const _stringx<> FieldSeparator(L"|");
 namespace {
 
 constexpr std::size_t kFieldsPerRecord = 6;
+const wchar_t kNoItemsMessage[] = L"No permissions items present. Skipping action...";
 
 } // namespace
 
@@ -75,11 +76,40 @@ void CQxLockPermissionsManager::AddItemToCustomActionData(const _stringx<>& obje
     m_strCustomActionData.append(record);
 }
 
+DWORD ParseCustomActionData(const _stringx<>& text, std::vector<PermissionsItem>& items, CQXSecureObject& logger)
+{
+    if (text.empty()) {
+        logger.Log(kNoItemsMessage);
+        return ERROR_NO_MORE_ITEMS;
+    }
+    std::vector<_stringx<>> records;
+    SplitString(text, RecordSeparator, 0, records);
+    std::vector<_stringx<>> fields;
+    for (const _stringx<>& record : records) {
+        fields.clear();
+        SplitString(record, FieldSeparator, 0, fields);
+        if (fields.size() < kFieldsPerRecord) {
+            logger.Log(L"Item contains invalid data");
+            return ERROR_INVALID_PARAMETER;
+        }
+        PermissionsItem item;
+        item.m_strObjectName = std::move(fields[0]);
+        item.m_kind = LockObjectKindFromTable(fields[1]);
+        item.m_objectType = ObjectTypeForKind(item.m_kind);
+        item.m_strDomain = std::move(fields[2]);
+        item.m_strUser = std::move(fields[3]);
+        item.m_dwPermission = ReadDataNumber(fields[4]);
+        item.m_dwFlags = ReadDataNumber(fields[5]);
+        items.push_back(std::move(item));
+    }
+    return ERROR_SUCCESS;
+}
+
 DWORD CQxLockPermissionsManager::GetItemsFromCustomActionData()
 {
     m_strCustomActionData = GetProperty(L"CustomActionData");
     if (m_strCustomActionData.empty()) {
-        Log(L"No permissions items present. Skipping action...");
+        Log(kNoItemsMessage);
         return ERROR_NO_MORE_ITEMS;
     }
 
@@ -92,25 +122,5 @@ DWORD CQxLockPermissionsManager::GetItemsFromCustomActionData()
         m_strHelperPath = ExtractHelperExecutable(*this);
     }
 
-    std::vector<_stringx<>> records;
-    SplitString(m_strCustomActionData, RecordSeparator, 0, records);
-    std::vector<_stringx<>> fields;
-    for (const _stringx<>& record : records) {
-        fields.clear();
-        SplitString(record, FieldSeparator, 0, fields);
-        if (fields.size() < kFieldsPerRecord) {
-            Log(L"Item contains invalid data");
-            return ERROR_INVALID_PARAMETER;
-        }
-        PermissionsItem item;
-        item.m_strObjectName = std::move(fields[0]);
-        item.m_kind = LockObjectKindFromTable(fields[1]);
-        item.m_objectType = ObjectTypeForKind(item.m_kind);
-        item.m_strDomain = std::move(fields[2]);
-        item.m_strUser = std::move(fields[3]);
-        item.m_dwPermission = ReadDataNumber(fields[4]);
-        item.m_dwFlags = ReadDataNumber(fields[5]);
-        m_finalPermissionsItems.push_back(std::move(item));
-    }
-    return ERROR_SUCCESS;
+    return ParseCustomActionData(m_strCustomActionData, m_finalPermissionsItems, *this);
 }
