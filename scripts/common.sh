@@ -1,8 +1,9 @@
 # Shared by the project's scripts: tool installation and throw-away Wine prefixes.
 
-# Debian packages the build and the tests need.
+# Debian packages the build and the tests need; wixl and msitools build the sample package.
 QX_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
-             binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine64 wine googletest)
+             binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine64 wine googletest
+             wixl msitools)
 
 qx_install_packages() {
     local missing=()
