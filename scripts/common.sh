@@ -31,6 +31,11 @@ qx_wine_env() {
 
 qx_init_wine_prefix() {
     qx_wine_env "$1"
+    # Wine keeps the security of registry keys only in the running wineserver (its
+    # registry files have no room for it): a persistent server keeps what an
+    # installation set until qx_stop_wine_prefix.
+    mkdir -p "$1"
+    wineserver -p
     wineboot --init >/dev/null 2>&1
     /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
 }
