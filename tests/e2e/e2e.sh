@@ -127,7 +127,7 @@ expect_component_state() {
 # locally now (action 3), or is installed and neither left alone (ffffffff),
 # advertised (1) nor removed (2); the installer's word, read from the log.
 expected_objects() {
-    local log=$1 object component
+    local log=$1 object component installed action
     local -A keep=()
     while IFS=$'\t' read -r component installed action; do
         if [ "$action" = 3 ] || { [ "$installed" = 3 ] && [[ ! "$action" =~ ^(ffffffff|1|2)$ ]]; }; then
