@@ -1,7 +1,7 @@
 // Times the two custom actions and the custom action data reader against the
 // platform calls they cannot avoid, for N and 2N lock rows, in one process.
 //
-//   qx_bench [--sizes 1000,10000] [--rounds 3]
+//   qx_bench [--sizes 1000,10000] [--rounds 5]
 //
 // Each size has its own package, costed session and objects. Three phases run
 // one after the other:
@@ -548,7 +548,7 @@ void Report(const std::vector<PairResult>& pairs, int rounds)
 int main(int argc, char** argv)
 {
     std::vector<int> sizes = {1000, 10000};
-    int rounds = 3;
+    int rounds = 5;
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string option = argv[i];
         if (option == "--rounds") {
@@ -565,7 +565,7 @@ int main(int argc, char** argv)
                 p = *end == ',' ? end + 1 : end;
             }
         } else {
-            std::printf("usage: qx_bench [--sizes 1000,10000] [--rounds 3]\n");
+            std::printf("usage: qx_bench [--sizes 1000,10000] [--rounds 5]\n");
             return 2;
         }
     }
