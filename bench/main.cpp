@@ -52,19 +52,6 @@ double Now()
     return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
-// This process's CPU time, user and kernel, in ms: the work done here, without the
-// waits for wineserver and the file system, which other processes do.
-double ProcessCpu()
-{
-    FILETIME created, exited, kernel, user;
-    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
-    auto ms = [](const FILETIME& time) {
-        return static_cast<double>((static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime) /
-               10000.0;
-    };
-    return ms(kernel) + ms(user);
-}
-
 double Fastest(const std::vector<double>& values)
 {
     return values.empty() ? 0 : *std::min_element(values.begin(), values.end());
@@ -169,18 +156,15 @@ bool CreateObjects(const std::vector<FloorItem>& items)
 
 struct Run {
     double ms = 0;
-    double cpu = 0;
 };
 
 template <class Body>
 Run Timed(Body body)
 {
     Run run;
-    double cpu = ProcessCpu();
     double start = Now();
     body();
     run.ms = Now() - start;
-    run.cpu = ProcessCpu() - cpu;
     return run;
 }
 
@@ -344,14 +328,12 @@ private:
 
 // One phase of one size over the rounds.
 struct Series {
-    std::vector<double> library, floor, ratio, libraryCpu, floorCpu;
+    std::vector<double> library, floor, ratio;
     void Add(const Run& libraryRun, const Run& floorRun)
     {
         library.push_back(libraryRun.ms);
         floor.push_back(floorRun.ms);
         ratio.push_back(libraryRun.ms / floorRun.ms);
-        libraryCpu.push_back(libraryRun.cpu);
-        floorCpu.push_back(floorRun.cpu);
     }
 };
 
@@ -530,15 +512,6 @@ void Report(const std::vector<PairResult>& pairs, int rounds)
                     spread(growths(pair.install[0].library, pair.install[1].library)).c_str());
         std::printf("  N=%d: cost %s, install %s\n", 2 * pair.rows, spread(pair.cost[1].ratio).c_str(),
                     spread(pair.install[1].ratio).c_str());
-    }
-
-    std::printf("\nCPU of this process, ms, library / floor (medians):\n");
-    for (const PairResult& pair : pairs) {
-        for (int k = 0; k < 2; ++k) {
-            std::printf("  N=%d: cost %.0f / %.0f, install %.0f / %.0f\n", pair.rows * (k + 1),
-                        Median(pair.cost[k].libraryCpu), Median(pair.cost[k].floorCpu),
-                        Median(pair.install[k].libraryCpu), Median(pair.install[k].floorCpu));
-        }
     }
 
     std::printf("\nTargets:\n");
