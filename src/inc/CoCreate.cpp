@@ -1,5 +1,6 @@
 #include "inc/CoCreate.h"
 
+#include <cstdio>
 #include <cwchar>
 #include <cwctype>
 

@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <new>
+
 #include "helper64/QXBEWUtils.h"
 #include "helper64/qxbew/CommandLine.h"
 #include "helper64/qxbew/HelperObject.h"
@@ -24,7 +26,10 @@ int Serve(const HelperArguments& arguments)
         return 2;
     }
     qx::com_ptr<CHelperObject> object;
-    *object.put() = new CHelperObject();
+    *object.put() = new (std::nothrow) CHelperObject();
+    if (!object) {
+        return 5;
+    }
     qx::com_ptr<IMoniker> moniker;
     qx::com_ptr<IRunningObjectTable> table;
     DWORD cookie = 0;
@@ -62,6 +67,11 @@ int Serve(const HelperArguments& arguments)
 
 int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/, int /*show*/)
 {
+    // The secure object base resolves its entry points from an advapi32 that is
+    // already loaded, as it is in the library's process; nothing here imports it.
+    if (!::LoadLibraryW(L"advapi32.dll")) {
+        return 4;
+    }
     HelperArguments arguments;
     if (!ParseHelperCommandLine(::GetCommandLineW(), arguments) || !::IsEqualCLSID(arguments.clsid, CLSID_QXBEWUtils)) {
         return 1;
