@@ -163,3 +163,60 @@ void HelperProcessTest::TearDown()
         ::CoUninitialize();
     }
 }
+
+namespace {
+
+// Starts the RPC service, which holds COM's running object table, and waits until it
+// runs. Wine starts it on a program's first use of the table, but in a prefix whose
+// system processes are (re)starting the service database stays locked for seconds,
+// and a process whose first call fails that way never reaches the table afterwards.
+bool StartRpcService(DWORD timeoutMs)
+{
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? ::OpenServiceW(manager, L"RpcSs", SERVICE_START | SERVICE_QUERY_STATUS) : nullptr;
+    bool running = false;
+    while (service && !running && ::GetTickCount64() < deadline) {
+        SERVICE_STATUS status = {};
+        if (::QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING) {
+            running = true;
+            break;
+        }
+        if (status.dwCurrentState == SERVICE_STOPPED) {
+            ::StartServiceW(service, 0, nullptr); // refused while the database is locked: try again
+        }
+        ::Sleep(250);
+    }
+    if (service) {
+        ::CloseServiceHandle(service);
+    }
+    if (manager) {
+        ::CloseServiceHandle(manager);
+    }
+    return running;
+}
+
+class RunningObjectTableStart : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        ASSERT_TRUE(StartRpcService(90000)) << "the RPC service does not start";
+        HRESULT com = ::CoInitialize(nullptr);
+        qx::com_ptr<IRunningObjectTable> table;
+        qx::com_ptr<IEnumMoniker> monikers;
+        HRESULT hr = ::GetRunningObjectTable(0, table.put());
+        if (SUCCEEDED(hr)) {
+            hr = table->EnumRunning(monikers.put());
+        }
+        EXPECT_EQ(S_OK, hr) << "the running object table does not answer: " << std::hex << hr;
+        monikers.reset();
+        table.reset();
+        if (SUCCEEDED(com)) {
+            ::CoUninitialize();
+        }
+    }
+};
+
+const ::testing::Environment* const g_rotStart = ::testing::AddGlobalTestEnvironment(new RunningObjectTableStart);
+
+} // namespace

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <accctrl.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -255,7 +256,7 @@ TEST_F(ProxyOnFake, RaisedExceptionsBecomeHresults)
         HRESULT answer;
         WORD wCode;
         SCODE scode;
-        HRESULT (*fillIn)(EXCEPINFO*);
+        HRESULT(STDMETHODCALLTYPE* fillIn)(EXCEPINFO*);
         HRESULT expected;
     } cases[] = {
         {"error code 5", DISP_E_EXCEPTION, 5, 0, nullptr, static_cast<HRESULT>(0x80040005)},
