@@ -151,6 +151,9 @@ public:
     }
 };
 
+// Arrays of variant are handed to Invoke as arrays of VARIANT.
+static_assert(sizeof(variant) == sizeof(VARIANT), "variant must add no data to VARIANT");
+
 // Owns a kernel handle (process, thread, file, event).
 class handle_holder {
 public:
