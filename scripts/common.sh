@@ -1,8 +1,9 @@
 # Shared by the project's scripts: tool installation and throw-away Wine prefixes.
 
-# Debian packages the build and the tests need.
+# Debian packages the build and the tests need; wixl and msitools build the sample package.
 QX_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
-             binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine64 wine googletest)
+             binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine64 wine googletest
+             wixl msitools)
 
 qx_install_packages() {
     local missing=()
@@ -30,6 +31,11 @@ qx_wine_env() {
 
 qx_init_wine_prefix() {
     qx_wine_env "$1"
+    # Wine keeps the security of registry keys only in the running wineserver (its
+    # registry files have no room for it): a persistent server keeps what an
+    # installation set until qx_stop_wine_prefix.
+    mkdir -p "$1"
+    wineserver -p
     wineboot --init >/dev/null 2>&1
     /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
 }

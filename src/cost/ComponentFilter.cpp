@@ -1,3 +1,5 @@
+#include "cost/ComponentFilter.h"
+
 #include "entry/LockPermissionsManager.h"
 #include "msi/Queries.h"
 #include "msi/Views.h"
@@ -8,6 +10,16 @@ constexpr UINT kComponentAttributesField = 4;
 constexpr int kMsidbComponentAttributes64bit = 0x100;
 
 } // namespace
+
+bool ComponentStatesKeepRow(INSTALLSTATE installed, INSTALLSTATE action)
+{
+    if (action == INSTALLSTATE_LOCAL) {
+        return true;
+    }
+    // INSTALLSTATE_ADVERTISED is also the value that stands for removal.
+    return installed == INSTALLSTATE_LOCAL && action != INSTALLSTATE_UNKNOWN && action != INSTALLSTATE_ADVERTISED &&
+        action != INSTALLSTATE_ABSENT;
+}
 
 bool CQxLockPermissionsManager::QueryComponent64Bit(const _stringx<>& component)
 {
@@ -38,10 +50,5 @@ bool CQxLockPermissionsManager::QueryComponentInstalling(const _stringx<>& compo
         return false;
     }
     Log(FormatText(L"Install state of component is %x, action is %x", installed, action));
-    if (action == INSTALLSTATE_LOCAL) {
-        return true;
-    }
-    // Installed locally with an action pending other than removal or advertisement.
-    return installed == INSTALLSTATE_LOCAL && action != INSTALLSTATE_UNKNOWN && action != INSTALLSTATE_ADVERTISED &&
-        action != INSTALLSTATE_ABSENT;
+    return ComponentStatesKeepRow(installed, action);
 }

@@ -18,6 +18,8 @@ public:
     ~CQxLockPermissionsManager() override;
 
     void Log(const _stringx<>& message) override;
+    // The log line itself, for callers that have a session but no manager.
+    static void WriteLogLine(MSIHANDLE hInstall, const _stringx<>& message) noexcept;
     HRESULT CreateBitUtilsHelper(IQXBEWUtils** helper) override;
 
     // Drivers of the two custom actions; 0 or 1603.
@@ -58,4 +60,8 @@ public:
     _stringx<> m_strSystemDirectory;
     std::vector<LockPermissionsRow> m_allPermissionsItems;
     std::vector<PermissionsItem> m_finalPermissionsItems;
+
+private:
+    // Deletes the extracted helper and, once it is gone, its folder.
+    void RemoveHelperFile() noexcept;
 };

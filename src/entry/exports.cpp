@@ -1,12 +1,21 @@
 #include <windows.h>
 #include <msi.h>
 
-extern "C" UINT __stdcall QXLockPermissionsCostAction(MSIHANDLE /*hInstall*/)
+#include "entry/ActionGuard.h"
+#include "entry/LockPermissionsManager.h"
+
+extern "C" UINT __stdcall QXLockPermissionsCostAction(MSIHANDLE hInstall)
 {
-    return ERROR_SUCCESS;
+    return qx::RunGuardedAction(hInstall, [hInstall] {
+        CQxLockPermissionsManager manager(hInstall);
+        return manager.RunCost();
+    });
 }
 
-extern "C" UINT __stdcall QXLockPermissionsInstallAction(MSIHANDLE /*hInstall*/)
+extern "C" UINT __stdcall QXLockPermissionsInstallAction(MSIHANDLE hInstall)
 {
-    return ERROR_SUCCESS;
+    return qx::RunGuardedAction(hInstall, [hInstall] {
+        CQxLockPermissionsManager manager(hInstall);
+        return manager.RunInstall();
+    });
 }

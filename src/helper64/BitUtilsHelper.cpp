@@ -190,7 +190,7 @@ HRESULT CBitUtilsHelper::GetString(DISPID id, BSTR* value)
         return hr;
     }
     if (result.vt == VT_BSTR) {
-        *value = qx::bstr_holder::copy_bstr(result.bstrVal);
+        *value = qx::bstr_copy_bstr(result.bstrVal);
     }
     return S_OK;
 }

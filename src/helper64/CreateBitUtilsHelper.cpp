@@ -11,7 +11,7 @@ HRESULT CreateBitUtilsHelper(CQXSecureObject& logger, const _stringx<>& helperPa
     CBitUtilsHelper* proxy = nullptr;
     HRESULT hr = CBitUtilsHelper::CreateInstance(&proxy);
     if (FAILED(hr)) {
-        logger.Log(FormatText(L"Error creating instance of 64-bit util helper: %x", hr));
+        logger.Log(FormatText(L"Error creating instance of 64-bit util helper: %x", static_cast<unsigned>(hr)));
         return hr;
     }
     proxy->AddRef();
@@ -22,7 +22,7 @@ HRESULT CreateBitUtilsHelper(CQXSecureObject& logger, const _stringx<>& helperPa
         throw;
     }
     if (FAILED(hr)) {
-        logger.Log(FormatText(L"Failed to initialize 64-bit helper, error %x", hr));
+        logger.Log(FormatText(L"Failed to initialize 64-bit helper, error %x", static_cast<unsigned>(hr)));
         proxy->Release();
         return hr;
     }

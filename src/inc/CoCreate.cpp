@@ -13,14 +13,14 @@ constexpr DWORD kIdleWaitMs = 20000;
 constexpr size_t kCommandLineChars = 1024;
 
 // The braced, upper-case text of a GUID, as a BSTR.
-qx::bstr_holder GuidText(REFGUID guid)
+void GuidText(REFGUID guid, qx::bstr_holder& holder)
 {
     wchar_t text[64] = {};
     ::StringFromGUID2(guid, text, 64);
     for (wchar_t* c = text; *c; ++c) {
         *c = static_cast<wchar_t>(std::towupper(*c));
     }
-    return qx::bstr_holder(text);
+    *holder.put() = qx::bstr_copy(text);
 }
 
 } // namespace
@@ -38,8 +38,10 @@ HRESULT CoCreateFromExecutable(const wchar_t* path, REFCLSID clsid, REFIID iid, 
     if (FAILED(hr)) {
         return hr;
     }
-    qx::bstr_holder instanceText = GuidText(instance);
-    qx::bstr_holder clsidText = GuidText(clsid);
+    qx::bstr_holder instanceText;
+    GuidText(instance, instanceText);
+    qx::bstr_holder clsidText;
+    GuidText(clsid, clsidText);
 
     // Without a program there is nothing to start; an empty application name
     // would also let the system pick a program out of the arguments.

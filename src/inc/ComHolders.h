@@ -1,94 +1,41 @@
-// Small owners for COM and kernel resources: interface pointers, BSTRs, VARIANTs
-// and handles, each released on every path.
+// Owners for what the helper code holds besides interface pointers and BSTRs
+// (support/com_holders.h): VARIANTs, handles that may be INVALID_HANDLE_VALUE, and
+// the thread's COM apartment.
 #pragma once
 
 #include <windows.h>
 #include <oleauto.h>
 
-#include <utility>
-
 #include "support/com_exception.h"
+#include "support/com_holders.h"
 
 namespace qx {
 
-// Owns one reference to an interface.
-template <class T>
-class com_ptr {
-public:
-    com_ptr() noexcept = default;
-    com_ptr(const com_ptr&) = delete;
-    com_ptr& operator=(const com_ptr&) = delete;
-    ~com_ptr() { reset(); }
-
-    void reset() noexcept
-    {
-        if (m_p) {
-            T* p = m_p;
-            m_p = nullptr;
-            p->Release();
-        }
+// A new BSTR with the text; a null text stays null. Throws when it cannot be allocated.
+inline BSTR bstr_copy(const wchar_t* text)
+{
+    if (!text) {
+        return nullptr;
     }
-    // Receives a new reference from a call; what was held before is released first.
-    T** put() noexcept
-    {
-        reset();
-        return &m_p;
+    BSTR b = ::SysAllocString(text);
+    if (!b) {
+        throw CAtlException(E_OUTOFMEMORY);
     }
-    void** put_void() noexcept { return reinterpret_cast<void**>(put()); }
-    T* get() const noexcept { return m_p; }
-    T* operator->() const noexcept { return m_p; }
-    explicit operator bool() const noexcept { return m_p != nullptr; }
-    T* detach() noexcept { return std::exchange(m_p, nullptr); }
+    return b;
+}
 
-private:
-    T* m_p = nullptr;
-};
-
-// Owns one BSTR. A null source stays null; failing to copy a non-null source throws.
-class bstr_holder {
-public:
-    bstr_holder() noexcept = default;
-    explicit bstr_holder(const wchar_t* text) : m_b(copy(text)) {}
-    bstr_holder(const bstr_holder&) = delete;
-    bstr_holder& operator=(const bstr_holder&) = delete;
-    ~bstr_holder() { ::SysFreeString(m_b); }
-
-    // A copy that keeps the length of a BSTR source (embedded NULs included).
-    static BSTR copy(const wchar_t* text)
-    {
-        if (!text) {
-            return nullptr;
-        }
-        BSTR b = ::SysAllocString(text);
-        if (!b) {
-            throw CAtlException(E_OUTOFMEMORY);
-        }
-        return b;
+// The same for a BSTR, keeping its length (embedded NULs included).
+inline BSTR bstr_copy_bstr(BSTR text)
+{
+    if (!text) {
+        return nullptr;
     }
-    static BSTR copy_bstr(BSTR text)
-    {
-        if (!text) {
-            return nullptr;
-        }
-        BSTR b = ::SysAllocStringLen(text, ::SysStringLen(text));
-        if (!b) {
-            throw CAtlException(E_OUTOFMEMORY);
-        }
-        return b;
+    BSTR b = ::SysAllocStringLen(text, ::SysStringLen(text));
+    if (!b) {
+        throw CAtlException(E_OUTOFMEMORY);
     }
-
-    BSTR get() const noexcept { return m_b; }
-    BSTR* put() noexcept
-    {
-        ::SysFreeString(m_b);
-        m_b = nullptr;
-        return &m_b;
-    }
-    BSTR detach() noexcept { return std::exchange(m_b, nullptr); }
-
-private:
-    BSTR m_b = nullptr;
-};
+    return b;
+}
 
 // A VARIANT that is cleared when it goes away. The whole value is zero-filled on
 // construction, so a callee that answers nothing leaves a defined VT_EMPTY.
@@ -122,7 +69,7 @@ public:
     void set_bstr(const wchar_t* text)
     {
         clear();
-        bstrVal = bstr_holder::copy(text);
+        bstrVal = bstr_copy(text);
         vt = VT_BSTR;
     }
     void set_i8(LONGLONG value)

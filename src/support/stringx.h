@@ -16,6 +16,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 namespace qx {
@@ -140,9 +141,14 @@ public:
     _stringx& assign(const wchar_t* text, size_type length)
     {
         if (length > m_capacity) {
-            // The source may live in our own storage: build the new text aside first.
-            _stringx copy(text, length);
-            swap_text(copy);
+            // A text longer than our capacity cannot lie in our own storage, which may go.
+            size_type capacity = grown_capacity(length);
+            wchar_t* block = allocate(capacity);
+            Traits::copy(block, text, length);
+            release_storage();
+            m_storage.heap = block;
+            m_capacity = capacity;
+            set_size(length);
             return *this;
         }
         Traits::move(data(), text, length);
@@ -155,9 +161,9 @@ public:
         if (!text) {
             return assign(L"", 0);
         }
-        size_type bytes = length == count_to_nul ? std::strlen(text) : length;
         if (codePage == 1200 || codePage == 1201) {
-            size_type units = bytes / 2;
+            // UTF-16 text ends at its first 16-bit NUL, not at its first zero byte.
+            size_type units = length == count_to_nul ? utf16_units(text) : length / 2;
             _stringx converted;
             converted.resize(units);
             std::memcpy(converted.data(), text, units * sizeof(wchar_t));
@@ -167,10 +173,9 @@ public:
                     converted.data()[i] = static_cast<wchar_t>(((c & 0xFF) << 8) | ((c >> 8) & 0xFF));
                 }
             }
-            swap_text(converted);
-            return *this;
+            return assign(converted.c_str(), units);
         }
-        int source = length == count_to_nul ? -1 : static_cast<int>(bytes);
+        int source = length == count_to_nul ? -1 : static_cast<int>(length);
         int needed = ::MultiByteToWideChar(codePage, 0, text, source, nullptr, 0);
         if (needed <= 0) {
             return *this;
@@ -184,8 +189,7 @@ public:
             if (source == -1 && length_out > 0) {
                 --length_out;
             }
-            converted.set_size(length_out);
-            swap_text(converted);
+            assign(converted.c_str(), length_out);
         }
         return *this;
     }
@@ -338,7 +342,13 @@ public:
     const wchar_t* c_str() const noexcept { return is_inline() ? m_storage.inline_chars : m_storage.heap; }
     wchar_t* data() noexcept { return is_inline() ? m_storage.inline_chars : m_storage.heap; }
     operator const wchar_t*() const noexcept { return c_str(); } // NOLINT: handed to Windows calls everywhere
-    wchar_t operator[](size_type i) const noexcept { return c_str()[i]; }
+    // Any integer index: with a plain size_type, s[0] would be ambiguous on 32-bit
+    // targets against the built-in subscript of the const wchar_t* conversion.
+    template <class Index, std::enable_if_t<std::is_integral<Index>::value, int> = 0>
+    wchar_t operator[](Index i) const noexcept
+    {
+        return c_str()[static_cast<size_type>(i)];
+    }
     size_type length() const noexcept { return m_size; }
     size_type size() const noexcept { return m_size; }
     size_type capacity() const noexcept { return m_capacity; }
@@ -419,19 +429,32 @@ private:
         }
     }
 
-    void grow(size_type needed)
+    // The capacity for a size above the current one: at least half as much again.
+    size_type grown_capacity(size_type needed) const
     {
         if (needed > max_size()) {
             throw std::length_error("string too long");
         }
         size_type rounded = needed | inline_capacity;
-        size_type capacity;
         if (rounded >= max_size() + 1 || m_capacity > max_size() - m_capacity / 2) {
-            capacity = max_size();
-        } else {
-            size_type geometric = m_capacity + m_capacity / 2;
-            capacity = rounded > geometric ? rounded : geometric;
+            return max_size();
         }
+        size_type geometric = m_capacity + m_capacity / 2;
+        return rounded > geometric ? rounded : geometric;
+    }
+
+    static size_type utf16_units(const char* text) noexcept
+    {
+        size_type units = 0;
+        while (text[2 * units] != 0 || text[2 * units + 1] != 0) {
+            ++units;
+        }
+        return units;
+    }
+
+    void grow(size_type needed)
+    {
+        size_type capacity = grown_capacity(needed);
         wchar_t* block = allocate(capacity);
         Traits::copy(block, c_str(), m_size + 1);
         release_storage();

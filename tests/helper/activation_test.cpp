@@ -140,9 +140,12 @@ TEST_F(HelperActivation, SetObjectPermissionsAppliesTheItemInTheHelperProcess)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ScopedTestKey key(c.keyExists);
-        qx::bstr_holder name(key.ObjectName().c_str());
-        qx::bstr_holder domain(L"");
-        qx::bstr_holder user(kGuestsSid);
+        qx::bstr_holder name;
+        *name.put() = qx::bstr_copy(key.ObjectName().c_str());
+        qx::bstr_holder domain;
+        *domain.put() = qx::bstr_copy(L"");
+        qx::bstr_holder user;
+        *user.put() = qx::bstr_copy(kGuestsSid);
         ULONG result = 0xDEADBEEF;
         EXPECT_EQ(S_OK, proxy->SetObjectPermissions(name.get(), domain.get(), user.get(), SE_REGISTRY_KEY,
                                                     KEY_READ, c.flags, &result));

@@ -1,0 +1,55 @@
+// The outermost frame of an exported custom action.
+#pragma once
+
+#include <windows.h>
+#include <msi.h>
+
+#include <exception>
+
+#include "entry/LockPermissionsManager.h"
+#include "support/com_exception.h"
+#include "support/stringx.h"
+
+namespace qx {
+
+namespace detail {
+
+template <class MakeMessage>
+void LogActionFailure(MSIHANDLE hInstall, MakeMessage makeMessage) noexcept
+{
+    try {
+        CQxLockPermissionsManager::WriteLogLine(hInstall, makeMessage());
+    } catch (...) {
+        // No memory for the message: the result still reports the failure.
+    }
+}
+
+} // namespace detail
+
+// Runs the body of an exported action and lets no exception out: one leaving a
+// mingw-built DLL into an installer built by another compiler is undefined
+// behaviour. A failure becomes one log line and the fatal-error result 1603.
+// The body owns its manager, so the manager is destroyed (database closed,
+// helper removed, COM uninitialised) before the failure is logged.
+template <class Body>
+UINT RunGuardedAction(MSIHANDLE hInstall, Body body) noexcept
+{
+    try {
+        return body();
+    } catch (const com_exception& error) {
+        detail::LogActionFailure(hInstall, [&error] {
+            return FormatText(L"Installer call failed, error %x: %s", static_cast<unsigned int>(error.Error()),
+                              error.Description().c_str());
+        });
+    } catch (const std::exception& error) {
+        detail::LogActionFailure(hInstall, [&error] {
+            _stringx<> what(error.what(), CP_ACP);
+            return FormatText(L"Unexpected failure: %s", what.c_str());
+        });
+    } catch (...) {
+        detail::LogActionFailure(hInstall, [] { return _stringx<>(L"Unexpected failure"); });
+    }
+    return ERROR_INSTALL_FAILURE;
+}
+
+} // namespace qx

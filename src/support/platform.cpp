@@ -1,0 +1,117 @@
+#include "support/platform.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "support/kernel_lookup.h"
+#include "support/scoped.h"
+
+namespace qx {
+
+namespace {
+
+using IsWow64Process_t = BOOL(WINAPI*)(HANDLE, PBOOL);
+using Wow64DisableWow64FsRedirection_t = BOOL(WINAPI*)(PVOID*);
+using Wow64RevertWow64FsRedirection_t = BOOL(WINAPI*)(PVOID);
+using Wow64EnableWow64FsRedirection_t = BOOLEAN(WINAPI*)(BOOLEAN);
+
+// Redirection states saved by switch-offs, most recent last. Used from the entry
+// point's thread only, so it is not locked.
+std::vector<PVOID>& saved_redirection_states()
+{
+    static std::vector<PVOID> states;
+    return states;
+}
+
+handle_ptr open_query_token()
+{
+    HANDLE token = nullptr;
+    if (::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, FALSE, &token)) {
+        return handle_ptr(token);
+    }
+    if (::GetLastError() == ERROR_NO_TOKEN && ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return handle_ptr(token);
+    }
+    return handle_ptr();
+}
+
+} // namespace
+
+bool running_on_wow64()
+{
+    auto isWow64Process = kernel_function<IsWow64Process_t>("IsWow64Process");
+    if (!isWow64Process) {
+        return false;
+    }
+    BOOL wow64 = FALSE;
+    return isWow64Process(::GetCurrentProcess(), &wow64) && wow64;
+}
+
+bool user_has_admin_rights()
+{
+#pragma warning(suppress : 4996) // GetVersion: the top bit is all that is asked of it
+    DWORD version = ::GetVersion();
+    if (version & 0x80000000u) {
+        return true; // the Windows 95 family has no security at all
+    }
+    return token_has_group(true, true);
+}
+
+bool token_has_group(bool administrators, bool denyOnly)
+{
+    handle_ptr token = open_query_token();
+    if (!token) {
+        // A platform without tokens gives everyone every right.
+        return ::GetLastError() == ERROR_CALL_NOT_IMPLEMENTED;
+    }
+
+    DWORD size = 0;
+    if (::GetTokenInformation(token.get(), TokenGroups, nullptr, 0, &size) ||
+        ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        return false;
+    }
+    local_holder<TOKEN_GROUPS> groups(static_cast<TOKEN_GROUPS*>(::LocalAlloc(LPTR, size)));
+    if (!groups || !::GetTokenInformation(token.get(), TokenGroups, groups.get(), size, &size)) {
+        return false;
+    }
+
+    sid_ptr wanted = builtin_group_sid(administrators ? DOMAIN_ALIAS_RID_ADMINS : DOMAIN_ALIAS_RID_POWER_USERS);
+    if (!wanted) {
+        return false;
+    }
+    for (DWORD i = 0; i < groups->GroupCount; ++i) {
+        const SID_AND_ATTRIBUTES& group = groups->Groups[i];
+        if (::EqualSid(group.Sid, wanted.get())) {
+            return !(denyOnly && (group.Attributes & SE_GROUP_USE_FOR_DENY_ONLY));
+        }
+    }
+    return false;
+}
+
+bool set_fs_redirection(bool enable)
+{
+    if (!running_on_wow64()) {
+        return false;
+    }
+    auto disable = kernel_function<Wow64DisableWow64FsRedirection_t>("Wow64DisableWow64FsRedirection");
+    auto revert = kernel_function<Wow64RevertWow64FsRedirection_t>("Wow64RevertWow64FsRedirection");
+    std::vector<PVOID>& states = saved_redirection_states();
+    if (disable && revert) {
+        if (!enable) {
+            // The entry goes on first and is kept even when the call fails, so that
+            // every switch-off has the one entry its switch-on takes off.
+            states.push_back(nullptr);
+            return disable(&states.back()) != FALSE;
+        }
+        if (!states.empty()) {
+            PVOID state = states.back();
+            states.pop_back();
+            return revert(state) != FALSE;
+        }
+    }
+    auto enableRedirection = kernel_function<Wow64EnableWow64FsRedirection_t>("Wow64EnableWow64FsRedirection");
+    return enableRedirection && enableRedirection(enable ? TRUE : FALSE) != FALSE;
+}
+
+} // namespace qx

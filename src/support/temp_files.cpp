@@ -1,0 +1,160 @@
+#include "support/temp_files.h"
+
+#include <aclapi.h>
+#include <rpc.h>
+
+#include <climits>
+
+#include "support/files.h"
+#include "support/paths.h"
+#include "support/scoped.h"
+
+namespace qx {
+
+namespace {
+
+constexpr std::size_t short_guid_length = 8;
+
+struct rpc_string_free {
+    void operator()(RPC_WSTR text) const noexcept { ::RpcStringFreeW(&text); }
+};
+
+_stringx<> temp_folder()
+{
+    _stringx<> folder;
+    folder.resize(MAX_PATH);
+    {
+        // On failure the buffer keeps its NULs and the folder comes back empty.
+        _stringx<>::string_buffer buffer(folder);
+        ::GetTempPathW(MAX_PATH, buffer.get());
+    }
+    return folder;
+}
+
+_stringx<> guid_folder_name(bool shortName)
+{
+    _stringx<> guid = new_guid_string();
+    if (shortName && guid.length() > short_guid_length) {
+        guid.resize(short_guid_length);
+    }
+    _stringx<> name(L"{");
+    name.append(guid);
+    name.push_back(L'}');
+    return name;
+}
+
+// Drops an extension of ".tmp" (in any case) from the file name.
+void drop_tmp_extension(_stringx<>& path)
+{
+    _stringx<> stem = change_extension(path, _stringx<>());
+    if (path.length() == stem.length() + 4 && _stringx<>(path.c_str() + stem.length()) == L".tmp") {
+        path = stem;
+    }
+}
+
+} // namespace
+
+_stringx<> new_guid_string()
+{
+    UUID uuid{};
+    ::UuidCreate(&uuid);
+    RPC_WSTR text = nullptr;
+    if (::UuidToStringW(&uuid, &text) != RPC_S_OK || !text) {
+        return _stringx<>();
+    }
+    std::unique_ptr<unsigned short, rpc_string_free> owner(text);
+    _stringx<> guid(reinterpret_cast<const wchar_t*>(text));
+    ::CharUpperBuffW(_stringx<>::string_buffer(guid).get(), static_cast<DWORD>(guid.length()));
+    return guid;
+}
+
+_stringx<> create_secure_temp_folder(const _stringx<>& base, bool shortName)
+{
+    sid_ptr administrators = builtin_group_sid(DOMAIN_ALIAS_RID_ADMINS);
+    sid_ptr users = builtin_group_sid(DOMAIN_ALIAS_RID_USERS);
+    if (!administrators || !users) {
+        return _stringx<>();
+    }
+
+    EXPLICIT_ACCESSW entries[2]{};
+    entries[0].grfAccessPermissions = 0x001200A9; // read, execute, synchronize
+    entries[0].grfAccessMode = GRANT_ACCESS;
+    entries[0].grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+    entries[0].Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    entries[0].Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    entries[0].Trustee.ptstrName = static_cast<LPWSTR>(users.get());
+    entries[1].grfAccessPermissions = 0x001F01FF; // full control
+    entries[1].grfAccessMode = GRANT_ACCESS;
+    entries[1].grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+    entries[1].Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    entries[1].Trustee.TrusteeType = TRUSTEE_IS_GROUP;
+    entries[1].Trustee.ptstrName = static_cast<LPWSTR>(administrators.get());
+
+    PACL rawAcl = nullptr;
+    if (::SetEntriesInAclW(2, entries, nullptr, &rawAcl) != ERROR_SUCCESS) {
+        return _stringx<>();
+    }
+    local_holder<ACL> acl(rawAcl);
+
+    local_holder<void> descriptor(::LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH));
+    if (!descriptor || !::InitializeSecurityDescriptor(descriptor.get(), SECURITY_DESCRIPTOR_REVISION) ||
+        !::SetSecurityDescriptorDacl(descriptor.get(), TRUE, acl.get(), FALSE)) {
+        return _stringx<>();
+    }
+    SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
+
+    _stringx<> path = base.empty() ? temp_folder() : base;
+    path.append(guid_folder_name(shortName));
+    if (!create_directory(path, &attributes)) {
+        return _stringx<>();
+    }
+    add_backslash(path);
+    return path;
+}
+
+_stringx<> unique_temp_name(bool file, const _stringx<>& extension, const _stringx<>& base, bool shortName)
+{
+    _stringx<> folder = base.empty() ? temp_folder() : base;
+    add_backslash(folder);
+    create_directory_tree(folder);
+
+    for (unsigned int n = 0; n <= static_cast<unsigned int>(INT_MAX); ++n) {
+        _stringx<> candidate;
+        if (file) {
+            candidate.resize(MAX_PATH);
+            UINT made;
+            {
+                _stringx<>::string_buffer buffer(candidate);
+                made = ::GetTempFileNameW(folder.c_str(), L"_qx", n, buffer.get());
+            }
+            if (made == 0) {
+                return _stringx<>(); // the base folder cannot hold files
+            }
+            if (n == 0) {
+                // The system created the file to claim the number; only the name is wanted.
+                delete_file(candidate);
+            }
+        } else {
+            candidate = folder;
+            candidate.append(guid_folder_name(shortName));
+        }
+
+        if (!extension.empty()) {
+            candidate = change_extension(candidate, extension);
+        } else {
+            drop_tmp_extension(candidate);
+        }
+        if (!file) {
+            add_backslash(candidate);
+        }
+        if (!path_exists(candidate, EXISTS_FILE | EXISTS_DIRECTORY)) {
+            if (!file) {
+                create_directory_tree(candidate);
+            }
+            return candidate;
+        }
+    }
+    return _stringx<>();
+}
+
+} // namespace qx

@@ -1,0 +1,50 @@
+// The fixture of installer tests: a package, a session on it, the log lines it
+// produced, and the custom action DLL that the tests call.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "PackageBuilder.h"
+
+namespace qxtest {
+
+// The built QXLockPermissions.dll, loaded from the test program's folder.
+class ActionLibrary {
+public:
+    using Action = UINT(WINAPI*)(MSIHANDLE);
+
+    ActionLibrary();
+    ActionLibrary(const ActionLibrary&) = delete;
+    ActionLibrary& operator=(const ActionLibrary&) = delete;
+    ~ActionLibrary();
+
+    HMODULE Module() const noexcept { return m_module; }
+    Action ByName(const char* name) const;
+    Action ByOrdinal(WORD ordinal) const;
+
+private:
+    HMODULE m_module = nullptr;
+};
+
+class InstallerTest : public ::testing::Test {
+protected:
+    // Every test must leave no installer handle open on this thread.
+    void TearDown() override;
+
+    // Builds the package, opens a session and runs costing; a fatal failure
+    // when any of these fails (call through ASSERT_NO_FATAL_FAILURE).
+    void StartSession(const PackageBuilder& builder);
+    MSIHANDLE Session() const noexcept { return m_session.Handle(); }
+    // The session's database, for changes a test makes after opening.
+    CMsiHandle ActiveDatabase() const { return CMsiHandle(::MsiGetActiveDatabase(m_session.Handle())); }
+
+    LogCapture m_log;
+    std::unique_ptr<Package> m_package;
+    InstallerSession m_session;
+};
+
+} // namespace qxtest
