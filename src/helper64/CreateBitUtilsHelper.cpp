@@ -8,6 +8,7 @@ HRESULT CreateBitUtilsHelper(CQXSecureObject& logger, const _stringx<>& helperPa
     if (!helper) {
         return E_POINTER;
     }
+    *helper = nullptr;
     CBitUtilsHelper* proxy = nullptr;
     HRESULT hr = CBitUtilsHelper::CreateInstance(&proxy);
     if (FAILED(hr)) {
