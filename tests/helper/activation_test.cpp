@@ -160,6 +160,35 @@ TEST_F(HelperActivation, SetObjectPermissionsAppliesTheItemInTheHelperProcess)
     EXPECT_EQ(E_NOTIMPL, proxy->Method3());
 }
 
+// The apply step's helper route against the real helper.
+class HelperRouteObject : public RecordingLogger {
+public:
+    HRESULT CreateBitUtilsHelper(IQXBEWUtils** helper) override
+    {
+        return ::CreateBitUtilsHelper(*this, HelperPath().c_str(), helper);
+    }
+};
+
+TEST_F(HelperActivation, ApplyItemSendsRegistryItemsOfThirtyTwoBitComponentsToTheHelper)
+{
+    ScopedTestKey key(true);
+    PermissionsItem item;
+    item.m_strObjectName = key.ObjectName().c_str();
+    item.m_kind = LockObjectKind::Registry;
+    item.m_objectType = SE_REGISTRY_KEY;
+    item.m_strUser = kGuestsSid;
+    item.m_dwPermission = KEY_READ;
+    item.m_dwFlags = LOCKPERM_COMPONENT_32BIT;
+    HelperRouteObject object;
+    EXPECT_EQ(0u, object.ApplyItem(item));
+    // Only the route's own line: the access-entry messages belong to the helper process.
+    EXPECT_EQ(std::vector<std::wstring>{L"Processing registry object '" + key.ObjectName() + L"' in 64-bit outproc"},
+              object.lines);
+    FoundEntry entry = FindEntry(key.ObjectName(), kGuestsSid);
+    EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, entry.type);
+    EXPECT_EQ(static_cast<ACCESS_MASK>(KEY_READ), entry.mask);
+}
+
 TEST_F(HelperActivation, CreateBitUtilsHelperHandsOutOneReference)
 {
     RecordingLogger logger;
@@ -196,6 +225,7 @@ TEST_F(HelperActivation, FailuresAreLoggedAndReturned)
         LONG locksBefore = qx::module_lock_count();
         IQXBEWUtils* helper = reinterpret_cast<IQXBEWUtils*>(1);
         EXPECT_EQ(c.expected, CreateBitUtilsHelper(logger, c.path, &helper));
+        EXPECT_EQ(nullptr, helper);
         ASSERT_EQ(1u, logger.lines.size());
         EXPECT_EQ(c.logged, logger.lines[0]);
         EXPECT_EQ(locksBefore, qx::module_lock_count()) << "the failed proxy was not released";
