@@ -5,8 +5,7 @@ namespace qxtest {
 ActionLibrary::ActionLibrary()
 {
     wchar_t path[MAX_PATH] = {};
-    DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
+    std::wstring folder(path, ::GetModuleFileNameW(nullptr, path, MAX_PATH));
     folder.resize(folder.find_last_of(L"\\/") + 1);
     m_module = ::LoadLibraryW((folder + L"QXLockPermissions.dll").c_str());
 }
@@ -38,8 +37,17 @@ void InstallerTest::StartSession(const PackageBuilder& builder)
 {
     m_package = builder.Build();
     ASSERT_TRUE(m_package);
-    ASSERT_EQ(0u, m_session.Open(*m_package));
-    ASSERT_EQ(0u, m_session.RunCosting());
+    ASSERT_EQ(0u, m_session.OpenAndCost(*m_package));
+}
+
+UINT InstallerTest::RunExport(const char* name)
+{
+    ActionLibrary::Action action = m_library.ByName(name);
+    if (!action) {
+        ADD_FAILURE() << name << " is not exported";
+        return ERROR_PROC_NOT_FOUND;
+    }
+    return action(Session());
 }
 
 } // namespace qxtest

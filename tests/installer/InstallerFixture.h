@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "PackageBuilder.h"
 
@@ -39,9 +37,10 @@ protected:
     // when any of these fails (call through ASSERT_NO_FATAL_FAILURE).
     void StartSession(const PackageBuilder& builder);
     MSIHANDLE Session() const noexcept { return m_session.Handle(); }
-    // The session's database, for changes a test makes after opening.
-    CMsiHandle ActiveDatabase() const { return CMsiHandle(::MsiGetActiveDatabase(m_session.Handle())); }
+    // Calls an exported action of the DLL on the session.
+    UINT RunExport(const char* name);
 
+    ActionLibrary m_library;
     LogCapture m_log;
     std::unique_ptr<Package> m_package;
     InstallerSession m_session;
