@@ -22,14 +22,9 @@ ActionLibrary::Action ActionLibrary::ByName(const char* name) const
     return reinterpret_cast<Action>(reinterpret_cast<void*>(::GetProcAddress(m_module, name)));
 }
 
-ActionLibrary::Action ActionLibrary::ByOrdinal(WORD ordinal) const
-{
-    return reinterpret_cast<Action>(reinterpret_cast<void*>(::GetProcAddress(m_module, MAKEINTRESOURCEA(ordinal))));
-}
-
 void InstallerTest::TearDown()
 {
-    m_session.Close();
+    m_session.reset();
     EXPECT_EQ(0u, ::MsiCloseAllHandles()) << "installer handles left open";
 }
 
@@ -37,7 +32,22 @@ void InstallerTest::StartSession(const PackageBuilder& builder)
 {
     m_package = builder.Build();
     ASSERT_TRUE(m_package);
-    ASSERT_EQ(0u, m_session.OpenAndCost(*m_package));
+    m_session.reset();
+    ASSERT_EQ(0u, ::MsiOpenPackageW(m_package->Path().c_str(), m_session.put()));
+    for (const wchar_t* action : {L"CostInitialize", L"FileCost", L"CostFinalize"}) {
+        ASSERT_EQ(0u, ::MsiDoActionW(m_session, action)) << action;
+    }
+}
+
+std::wstring InstallerTest::GetProperty(const wchar_t* name) const
+{
+    DWORD size = 0;
+    wchar_t empty[1] = {};
+    ::MsiGetPropertyW(m_session, name, empty, &size);
+    std::wstring value(size + 1, L'\0');
+    size = static_cast<DWORD>(value.size());
+    value.resize(::MsiGetPropertyW(m_session, name, &value[0], &size) == ERROR_SUCCESS ? size : 0);
+    return value;
 }
 
 UINT InstallerTest::RunExport(const char* name)

@@ -66,18 +66,6 @@ UINT InsertRows(MSIHANDLE database, const std::wstring& table, const std::vector
 
 } // namespace
 
-std::string Narrow(const std::wstring& text)
-{
-    int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                     nullptr);
-    std::string narrow(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0) {
-        ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &narrow[0], size, nullptr,
-                              nullptr);
-    }
-    return narrow;
-}
-
 UINT Cell::WriteTo(MSIHANDLE record, UINT field) const
 {
     if (m_kind == Kind::Text) {
@@ -265,34 +253,6 @@ int WINAPI LogCapture::Handler(LPVOID context, UINT messageType, LPCWSTR message
         }
     }
     return IDOK;
-}
-
-UINT InstallerSession::OpenAndCost(const Package& package)
-{
-    m_session.reset();
-    UINT result = ::MsiOpenPackageW(package.Path().c_str(), m_session.put());
-    for (const wchar_t* action : {L"CostInitialize", L"FileCost", L"CostFinalize"}) {
-        if (result == ERROR_SUCCESS) {
-            result = ::MsiDoActionW(m_session, action);
-        }
-    }
-    return result;
-}
-
-std::wstring InstallerSession::GetProperty(const wchar_t* name) const
-{
-    DWORD size = 0;
-    wchar_t empty[1] = {};
-    ::MsiGetPropertyW(m_session, name, empty, &size);
-    std::wstring value(size + 1, L'\0');
-    size = static_cast<DWORD>(value.size());
-    value.resize(::MsiGetPropertyW(m_session, name, &value[0], &size) == ERROR_SUCCESS ? size : 0);
-    return value;
-}
-
-UINT InstallerSession::SetProperty(const wchar_t* name, const std::wstring& value)
-{
-    return ::MsiSetPropertyW(m_session, name, value.c_str());
 }
 
 } // namespace qxtest

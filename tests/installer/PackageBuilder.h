@@ -36,9 +36,6 @@ private:
 
 using Row = std::vector<Cell>;
 
-// UTF-8 text for assertion messages.
-std::string Narrow(const std::wstring& text);
-
 // The installer wants key columns first and contiguous.
 inline const wchar_t kLockTableColumns[] =
     L"`LockObject` CHAR(72) NOT NULL, `Table` CHAR(32) NOT NULL, `Domain` CHAR(255), `User` CHAR(255) NOT NULL, "
@@ -120,21 +117,6 @@ private:
     std::vector<std::wstring> m_messages;
     INSTALLUI_HANDLERW m_previousHandler = nullptr;
     INSTALLUILEVEL m_previousLevel = INSTALLUILEVEL_NOCHANGE;
-};
-
-// An installer session on a built package.
-class InstallerSession {
-public:
-    // MsiOpenPackageW, then CostInitialize, FileCost and CostFinalize; the first failing result, else 0.
-    UINT OpenAndCost(const Package& package);
-
-    MSIHANDLE Handle() const noexcept { return m_session; }
-    std::wstring GetProperty(const wchar_t* name) const;
-    UINT SetProperty(const wchar_t* name, const std::wstring& value);
-    void Close() { m_session.reset(); }
-
-private:
-    CMsiHandle m_session;
 };
 
 } // namespace qxtest

@@ -44,7 +44,7 @@ TEST_F(ActionDataTest, ReaderTakesSixOrMoreFieldsAndRejectsShortRecords)
     ASSERT_NO_FATAL_FAILURE(StartSession(PackageBuilder()));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_EQ(0u, m_session.SetProperty(L"CustomActionData", c.text));
+        ASSERT_EQ(0u, SetProperty(L"CustomActionData", c.text));
         m_log.Clear();
         CQxLockPermissionsManager manager(Session());
 

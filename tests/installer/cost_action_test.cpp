@@ -129,14 +129,14 @@ protected:
         ASSERT_NO_FATAL_FAILURE(StartSession(builder));
         for (const std::vector<Setting>* list : {&kBaseSettings, &settings}) {
             for (const Setting& s : *list) {
-                UINT result = s.kind == Setting::Kind::Property ? m_session.SetProperty(s.name, s.value)
+                UINT result = s.kind == Setting::Kind::Property ? SetProperty(s.name, s.value)
                     : s.kind == Setting::Kind::TargetPath
                     ? ::MsiSetTargetPathW(Session(), s.name, s.value.c_str())
                     : ::MsiSetComponentStateW(Session(), s.name, static_cast<INSTALLSTATE>(s.state));
-                ASSERT_EQ(0u, result) << Narrow(s.name);
+                ASSERT_EQ(0u, result) << s.name;
             }
         }
-        ASSERT_EQ(0u, m_session.SetProperty(kDataProperty, kSentinel));
+        ASSERT_EQ(0u, SetProperty(kDataProperty, kSentinel));
     }
 };
 
@@ -152,7 +152,7 @@ TEST_P(CostActionTest, WritesKeptRowsOrStops)
     ASSERT_NO_FATAL_FAILURE(StartCostSession(builder, c.settings));
 
     EXPECT_EQ(c.result, RunExport("QXLockPermissionsCostAction"));
-    EXPECT_EQ(c.text.value_or(kSentinel), m_session.GetProperty(kDataProperty));
+    EXPECT_EQ(c.text.value_or(kSentinel), GetProperty(kDataProperty));
     EXPECT_EQ(c.messages, m_log.LibraryMessages());
 }
 
@@ -287,7 +287,7 @@ TEST_F(CostPassTest, UnknownTableWordStopsAfterEarlierRecords)
     EXPECT_EQ(1603u, manager.RunCost());
     EXPECT_EQ(L"C:\\QXLocked\\app.exe|File||Everyone|1|8*MACHINE\\Software\\Qelmora|Registry||Everyone|1|8",
               manager.m_strCustomActionData.str());
-    EXPECT_EQ(kSentinel, m_session.GetProperty(kDataProperty));
+    EXPECT_EQ(kSentinel, GetProperty(kDataProperty));
     EXPECT_EQ(Join({States(L"Unfeatured", L"2", L"ffffffff"), KeptFile(L"MainComponent", L"app.exe"),
                     Kept(L"MainComponent"), {L"QxLockPermissions: unknown table 'Registr' for lock object"},
                     Stopped(L"57")}),
@@ -319,7 +319,7 @@ TEST_F(CostPassTest, EveryRecordReadsBackAsItsRow)
                   L"|CreateFolder|CORP|alice|-1|-2147483626*" + objects[2] + L"|registry||Users|131097|-1",
               text);
 
-    ASSERT_EQ(0u, m_session.SetProperty(L"CustomActionData", text));
+    ASSERT_EQ(0u, SetProperty(L"CustomActionData", text));
     CQxLockPermissionsManager install(Session());
     ASSERT_EQ(0u, install.GetItemsFromCustomActionData());
     ASSERT_EQ(rows.size(), install.m_finalPermissionsItems.size());

@@ -23,7 +23,7 @@ TEST_F(ExportsTest, CostActionSkipsOnlyWithoutLockTable)
                                                L"TEMPORARY, `Table` CHAR(32) TEMPORARY PRIMARY KEY `LockObject`) HOLD"));
         }
         // A sentinel shows whether the action wrote the property at all.
-        ASSERT_EQ(0u, m_session.SetProperty(L"QXLockPermissionsInstall", L"sentinel"));
+        ASSERT_EQ(0u, SetProperty(L"QXLockPermissionsInstall", L"sentinel"));
         m_log.Clear();
 
         UINT result = RunExport("QXLockPermissionsCostAction");
@@ -31,8 +31,8 @@ TEST_F(ExportsTest, CostActionSkipsOnlyWithoutLockTable)
         EXPECT_EQ(0u, result);
         EXPECT_EQ(temporaryTable ? std::vector<std::wstring>{} : std::vector<std::wstring>{kNotPresent},
                   m_log.LibraryMessages());
-        EXPECT_EQ(temporaryTable ? L"" : L"sentinel", m_session.GetProperty(L"QXLockPermissionsInstall"));
-        m_session.Close();
+        EXPECT_EQ(temporaryTable ? L"" : L"sentinel", GetProperty(L"QXLockPermissionsInstall"));
+        m_session.reset();
     }
 }
 

@@ -43,9 +43,9 @@ TEST_F(GuardTest, TurnsEveryFailureIntoOneLineAnd1603)
         ASSERT_EQ(c.prefix.empty() ? 0u : 1u, messages.size());
         if (!c.prefix.empty()) {
             const std::wstring& line = messages.front();
-            EXPECT_EQ(0u, line.find(c.prefix)) << Narrow(line);
-            EXPECT_EQ(line.size() - c.suffix.size(), line.rfind(c.suffix)) << Narrow(line);
-            EXPECT_TRUE(!c.suffix.empty() || line == c.prefix) << Narrow(line);
+            EXPECT_EQ(0u, line.find(c.prefix)) << line;
+            EXPECT_EQ(line.size() - c.suffix.size(), line.rfind(c.suffix)) << line;
+            EXPECT_TRUE(!c.suffix.empty() || line == c.prefix) << line;
         }
     }
 }

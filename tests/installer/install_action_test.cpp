@@ -119,7 +119,7 @@ protected:
 
     UINT RunInstallAction(const std::wstring& data)
     {
-        EXPECT_EQ(0u, m_session.SetProperty(L"CustomActionData", data));
+        EXPECT_EQ(0u, SetProperty(L"CustomActionData", data));
         m_log.Clear();
         return RunExport("QXLockPermissionsInstallAction");
     }

@@ -26,7 +26,7 @@ TEST_F(ManagerTest, FormatInstallerTextExpandsPropertyReferences)
         {L"[QXLong][QXLong]x", longValue + longValue + L"x"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(c.expected, manager.FormatInstallerText(c.text).str()) << Narrow(c.text);
+        EXPECT_EQ(c.expected, manager.FormatInstallerText(c.text).str()) << c.text;
     }
 }
 
@@ -37,7 +37,7 @@ TEST_F(ManagerTest, GetPropertyReadsValuesOfAnyLength)
     for (std::size_t length : {1u, 259u, 260u, 261u, 1000u}) {
         std::wstring value(length, L'v');
         value.back() = L'!';
-        ASSERT_EQ(0u, m_session.SetProperty(L"QXValue", value));
+        ASSERT_EQ(0u, SetProperty(L"QXValue", value));
         EXPECT_EQ(value, manager.GetProperty(L"QXValue").str()) << length;
     }
     EXPECT_TRUE(manager.GetProperty(L"QXNeverSet").empty());
