@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cwchar>
 #include <iterator>
 #include <propidl.h>
@@ -11,15 +10,32 @@ namespace qxtest {
 
 namespace {
 
-std::wstring TemporaryFolder()
-{
-    static unsigned int counter = 0;
-    wchar_t base[MAX_PATH + 1] = {};
-    ::GetTempPathW(MAX_PATH, base);
-    std::wstring folder = std::wstring(base) + L"qxpkg-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-        std::to_wstring(++counter);
-    return ::CreateDirectoryW(folder.c_str(), nullptr) ? folder : std::wstring();
-}
+// The columns of every table a test package may hold; the installer wants key
+// columns first and contiguous. A registry key may be null: the installer stores
+// empty text as null, and an empty key is a case to test.
+const std::map<std::wstring, const wchar_t*> kColumns = {
+    {L"Property", L"`Property` CHAR(72) NOT NULL, `Value` LONGCHAR NOT NULL PRIMARY KEY `Property`"},
+    {L"Directory", L"`Directory` CHAR(72) NOT NULL, `Directory_Parent` CHAR(72), `DefaultDir` CHAR(255) NOT NULL "
+                   L"PRIMARY KEY `Directory`"},
+    {L"Component", L"`Component` CHAR(72) NOT NULL, `ComponentId` CHAR(38), `Directory_` CHAR(72) NOT NULL, "
+                   L"`Attributes` SHORT NOT NULL, `Condition` CHAR(255), `KeyPath` CHAR(72) PRIMARY KEY `Component`"},
+    {L"Feature", L"`Feature` CHAR(38) NOT NULL, `Feature_Parent` CHAR(38), `Title` CHAR(64), `Description` "
+                 L"CHAR(255), `Display` SHORT, `Level` SHORT NOT NULL, `Directory_` CHAR(72), `Attributes` SHORT NOT "
+                 L"NULL PRIMARY KEY `Feature`"},
+    {L"FeatureComponents",
+     L"`Feature_` CHAR(38) NOT NULL, `Component_` CHAR(72) NOT NULL PRIMARY KEY `Feature_`, `Component_`"},
+    {L"File", L"`File` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT NULL, `FileName` CHAR(255) NOT NULL, "
+              L"`FileSize` LONG NOT NULL, `Version` CHAR(72), `Language` CHAR(20), `Attributes` SHORT, `Sequence` "
+              L"SHORT NOT NULL PRIMARY KEY `File`"},
+    {L"CreateFolder",
+     L"`Directory_` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT NULL PRIMARY KEY `Directory_`, `Component_`"},
+    {L"Registry", L"`Registry` CHAR(72) NOT NULL, `Root` SHORT NOT NULL, `Key` CHAR(255), `Name` CHAR(255), "
+                  L"`Value` LONGCHAR, `Component_` CHAR(72) NOT NULL PRIMARY KEY `Registry`"},
+    {L"Error", L"`Error` SHORT NOT NULL, `Message` CHAR(0) PRIMARY KEY `Error`"},
+    {L"QXLockPermissions", L"`LockObject` CHAR(72) NOT NULL, `Table` CHAR(32) NOT NULL, `Domain` CHAR(255), "
+                           L"`User` CHAR(255) NOT NULL, `Permission` LONG NOT NULL, `Flags` LONG "
+                           L"PRIMARY KEY `LockObject`, `Table`, `Domain`, `User`"},
+};
 
 UINT WriteSummaryInformation(MSIHANDLE database)
 {
@@ -81,79 +97,35 @@ UINT ExecuteSql(MSIHANDLE database, const std::wstring& query)
     return result == ERROR_SUCCESS ? ::MsiViewExecute(view, 0) : result;
 }
 
-Package::~Package()
-{
-    ::DeleteFileW(m_path.c_str());
-    ::RemoveDirectoryW(m_folder.c_str());
-}
-
 PackageBuilder::PackageBuilder()
 {
-    Table(L"Property", L"`Property` CHAR(72) NOT NULL, `Value` LONGCHAR NOT NULL PRIMARY KEY `Property`",
-          {
-              {L"ProductCode", L"{6F0D6C1E-2A57-4E0B-9C35-1D7E3A5B8C21}"},
-              {L"ProductName", L"Qelmora Lock Test"},
-              {L"ProductVersion", L"1.0.0"},
-              {L"Manufacturer", L"Qelmora"},
-              {L"ProductLanguage", L"1033"},
-          });
-    Table(L"Directory",
-          L"`Directory` CHAR(72) NOT NULL, `Directory_Parent` CHAR(72), `DefaultDir` CHAR(255) NOT NULL "
-          L"PRIMARY KEY `Directory`",
-          {
-              {L"TARGETDIR", nullptr, L"SourceDir"},
-              {L"ProgramFilesFolder", L"TARGETDIR", L"."},
-              {L"INSTALLDIR", L"ProgramFilesFolder", L"QXTest"},
-          });
-    Table(L"Component",
-          L"`Component` CHAR(72) NOT NULL, `ComponentId` CHAR(38), `Directory_` CHAR(72) NOT NULL, "
-          L"`Attributes` SHORT NOT NULL, `Condition` CHAR(255), `KeyPath` CHAR(72) PRIMARY KEY `Component`",
-          {{L"MainComponent", L"{9A4E1C73-5B20-4D8F-B6A1-0E3C7D9F2B84}", L"INSTALLDIR", 256}});
-    Table(L"Feature",
-          L"`Feature` CHAR(38) NOT NULL, `Feature_Parent` CHAR(38), `Title` CHAR(64), `Description` CHAR(255), "
-          L"`Display` SHORT, `Level` SHORT NOT NULL, `Directory_` CHAR(72), `Attributes` SHORT NOT NULL "
-          L"PRIMARY KEY `Feature`",
-          {{L"MainFeature", nullptr, L"Main", nullptr, 1, 1, L"INSTALLDIR", 0}});
-    Table(L"FeatureComponents",
-          L"`Feature_` CHAR(38) NOT NULL, `Component_` CHAR(72) NOT NULL PRIMARY KEY `Feature_`, `Component_`",
-          {{L"MainFeature", L"MainComponent"}});
+    Rows(L"Property", {
+                          {L"ProductCode", L"{6F0D6C1E-2A57-4E0B-9C35-1D7E3A5B8C21}"},
+                          {L"ProductName", L"Qelmora Lock Test"},
+                          {L"ProductVersion", L"1.0.0"},
+                          {L"Manufacturer", L"Qelmora"},
+                          {L"ProductLanguage", L"1033"},
+                      });
+    Rows(L"Directory", {
+                           {L"TARGETDIR", nullptr, L"SourceDir"},
+                           {L"ProgramFilesFolder", L"TARGETDIR", L"."},
+                           {L"INSTALLDIR", L"ProgramFilesFolder", L"QXTest"},
+                       });
+    Rows(L"Component", {{L"MainComponent", L"{9A4E1C73-5B20-4D8F-B6A1-0E3C7D9F2B84}", L"INSTALLDIR", 256}});
+    Rows(L"Feature", {{L"MainFeature", nullptr, L"Main", nullptr, 1, 1, L"INSTALLDIR", 0}});
+    Rows(L"FeatureComponents", {{L"MainFeature", L"MainComponent"}});
 }
 
-PackageBuilder::TableLiteral* PackageBuilder::Find(const std::wstring& name)
+PackageBuilder& PackageBuilder::Rows(const std::wstring& table, std::vector<Row> rows)
 {
-    auto it = std::find_if(m_tables.begin(), m_tables.end(),
-                           [&name](const TableLiteral& table) { return table.name == name; });
-    return it == m_tables.end() ? nullptr : &*it;
-}
-
-PackageBuilder& PackageBuilder::Table(const std::wstring& name, const std::wstring& columns, std::vector<Row> rows)
-{
-    m_tables.push_back(TableLiteral{name, columns, std::move(rows)});
-    return *this;
-}
-
-PackageBuilder& PackageBuilder::Rows(const std::wstring& name, std::vector<Row> rows)
-{
-    TableLiteral* table = Find(name);
-    if (!table) {
-        ADD_FAILURE() << "rows for a table that was not declared";
-        return *this;
-    }
-    std::move(rows.begin(), rows.end(), std::back_inserter(table->rows));
+    std::vector<Row>& stored = m_tables[table];
+    std::move(rows.begin(), rows.end(), std::back_inserter(stored));
     return *this;
 }
 
 PackageBuilder& PackageBuilder::Property(const std::wstring& name, const std::wstring& value)
 {
     return Rows(L"Property", {{name, value}});
-}
-
-PackageBuilder& PackageBuilder::AddRow(const std::wstring& name, const wchar_t* columns, Row row)
-{
-    if (!Find(name)) {
-        Table(name, columns);
-    }
-    return Rows(name, {std::move(row)});
 }
 
 PackageBuilder& PackageBuilder::Component(const std::wstring& name, int attributes, const wchar_t* feature)
@@ -168,52 +140,37 @@ PackageBuilder& PackageBuilder::Component(const std::wstring& name, int attribut
 PackageBuilder& PackageBuilder::File(const std::wstring& key, const std::wstring& component,
                                      const std::wstring& fileName)
 {
-    return AddRow(L"File",
-                  L"`File` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT NULL, `FileName` CHAR(255) NOT NULL, "
-                  L"`FileSize` LONG NOT NULL, `Version` CHAR(72), `Language` CHAR(20), `Attributes` SHORT, "
-                  L"`Sequence` SHORT NOT NULL PRIMARY KEY `File`",
-                  {key, component, fileName, 1, nullptr, nullptr, 0, ++m_files});
-}
-
-PackageBuilder& PackageBuilder::CreateFolder(const std::wstring& directory, const std::wstring& component)
-{
-    return AddRow(L"CreateFolder",
-                  L"`Directory_` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT NULL "
-                  L"PRIMARY KEY `Directory_`, `Component_`",
-                  {directory, component});
+    return Rows(L"File", {{key, component, fileName, 1, nullptr, nullptr, 0, ++m_files}});
 }
 
 PackageBuilder& PackageBuilder::Registry(const std::wstring& key, int root, Cell keyText,
                                          const std::wstring& component)
 {
-    // Key may be null: the installer stores empty text as null, and an empty key is a case to test.
-    return AddRow(L"Registry",
-                  L"`Registry` CHAR(72) NOT NULL, `Root` SHORT NOT NULL, `Key` CHAR(255), `Name` CHAR(255), "
-                  L"`Value` LONGCHAR, `Component_` CHAR(72) NOT NULL PRIMARY KEY `Registry`",
-                  {key, root, std::move(keyText), nullptr, nullptr, component});
-}
-
-PackageBuilder& PackageBuilder::Lock(Row row)
-{
-    return AddRow(L"QXLockPermissions", kLockTableColumns, std::move(row));
+    return Rows(L"Registry", {{key, root, std::move(keyText), nullptr, nullptr, component}});
 }
 
 std::unique_ptr<Package> PackageBuilder::Build() const
 {
-    std::wstring folder = TemporaryFolder();
-    if (folder.empty()) {
-        ADD_FAILURE() << "no temporary folder for the package";
+    wchar_t folder[MAX_PATH + 1] = {};
+    wchar_t path[MAX_PATH + 1] = {};
+    if (!::GetTempPathW(MAX_PATH, folder) || !::GetTempFileNameW(folder, L"qxp", 0, path)) {
+        ADD_FAILURE() << "no temporary file for the package";
         return nullptr;
     }
-    auto package = std::make_unique<Package>(folder, folder + L"\\test.msi");
+    auto package = std::make_unique<Package>(path);
     CMsiHandle database;
     UINT result = ::MsiOpenDatabaseW(package->Path().c_str(), MSIDBOPEN_CREATE, database.put());
-    for (const TableLiteral& table : m_tables) {
-        if (result == ERROR_SUCCESS) {
-            result = ExecuteSql(database, L"CREATE TABLE `" + table.name + L"` (" + table.columns + L")");
+    for (const auto& table : m_tables) {
+        auto columns = kColumns.find(table.first);
+        if (columns == kColumns.end()) {
+            ADD_FAILURE() << L"no columns known for table " << table.first;
+            return nullptr;
         }
         if (result == ERROR_SUCCESS) {
-            result = InsertRows(database, table.name, table.rows);
+            result = ExecuteSql(database, L"CREATE TABLE `" + table.first + L"` (" + columns->second + L")");
+        }
+        if (result == ERROR_SUCCESS) {
+            result = InsertRows(database, table.first, table.second);
         }
     }
     if (result == ERROR_SUCCESS) {

@@ -8,6 +8,7 @@
 #include <msiquery.h>
 
 #include <cstddef>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,66 +37,46 @@ private:
 
 using Row = std::vector<Cell>;
 
-// The installer wants key columns first and contiguous.
-inline const wchar_t kLockTableColumns[] =
-    L"`LockObject` CHAR(72) NOT NULL, `Table` CHAR(32) NOT NULL, `Domain` CHAR(255), `User` CHAR(255) NOT NULL, "
-    L"`Permission` LONG NOT NULL, `Flags` LONG PRIMARY KEY `LockObject`, `Table`, `Domain`, `User`";
-
 // Runs one SQL statement on a database; the installer's result.
 UINT ExecuteSql(MSIHANDLE database, const std::wstring& query);
 
-// A package file in a folder of its own; both go away with the object.
+// A package file that goes away with the object.
 class Package {
 public:
-    Package(std::wstring folder, std::wstring path) : m_folder(std::move(folder)), m_path(std::move(path)) {}
+    explicit Package(std::wstring path) : m_path(std::move(path)) {}
     Package(const Package&) = delete;
     Package& operator=(const Package&) = delete;
-    ~Package();
+    ~Package() { ::DeleteFileW(m_path.c_str()); }
 
     const std::wstring& Path() const noexcept { return m_path; }
 
 private:
-    std::wstring m_folder;
     std::wstring m_path;
 };
 
-// Collects tables and writes them as a package. It starts with what every
+// Collects rows and writes them as a package. It starts with what every
 // package needs: Property, Directory (TARGETDIR, ProgramFilesFolder, INSTALLDIR),
 // Component (MainComponent, 64-bit), Feature (MainFeature) and FeatureComponents.
 class PackageBuilder {
 public:
     PackageBuilder();
 
-    // Declares a table: columns are the text between the parentheses of CREATE TABLE.
-    PackageBuilder& Table(const std::wstring& name, const std::wstring& columns, std::vector<Row> rows = {});
-    // Appends rows to a table declared before.
-    PackageBuilder& Rows(const std::wstring& name, std::vector<Row> rows);
+    // Appends rows to one of the tables the builder knows, declaring it on first
+    // use (no rows: an empty table).
+    PackageBuilder& Rows(const std::wstring& table, std::vector<Row> rows);
     PackageBuilder& Property(const std::wstring& name, const std::wstring& value);
-
-    // A component in a feature (none: nullptr) with a component code of its own.
+    // A component in INSTALLDIR and in a feature (none: nullptr), with a component code of its own.
     PackageBuilder& Component(const std::wstring& name, int attributes, const wchar_t* feature = L"MainFeature");
-    // Rows of the tables that lock objects live in; each declares its table on first use.
     // fileName is "short|long" or one name.
     PackageBuilder& File(const std::wstring& key, const std::wstring& component, const std::wstring& fileName);
-    PackageBuilder& CreateFolder(const std::wstring& directory, const std::wstring& component);
     // keyText null for an empty key.
     PackageBuilder& Registry(const std::wstring& key, int root, Cell keyText, const std::wstring& component);
-    // One QXLockPermissions row: object, table, domain, user, permission, flags.
-    PackageBuilder& Lock(Row row);
 
     // Writes the package; returns null (after reporting a test failure) when msi.dll refused it.
     std::unique_ptr<Package> Build() const;
 
 private:
-    struct TableLiteral {
-        std::wstring name;
-        std::wstring columns;
-        std::vector<Row> rows;
-    };
-    TableLiteral* Find(const std::wstring& name);
-    PackageBuilder& AddRow(const std::wstring& name, const wchar_t* columns, Row row);
-
-    std::vector<TableLiteral> m_tables;
+    std::map<std::wstring, std::vector<Row>> m_tables;
     int m_components = 0;
     int m_files = 0;
 };

@@ -1,5 +1,6 @@
 // The cost action on real packages: what it writes into QXLockPermissionsInstall,
 // what it logs, and how a broken row ends the pass.
+#include <functional>
 #include <optional>
 
 #include "InstallerFixture.h"
@@ -49,7 +50,7 @@ Lines Stopped(const wchar_t* status)
 PackageBuilder CostPackage()
 {
     PackageBuilder builder;
-    builder.Table(L"QXLockPermissions", kLockTableColumns)
+    builder.Rows(L"QXLockPermissions", {})
         .Rows(L"Directory", {{L"DATADIR", L"INSTALLDIR", L"Data"}})
         .Component(L"Comp32", 0x0)
         .Component(L"Comp4", 0x4)
@@ -65,8 +66,7 @@ PackageBuilder CostPackage()
         .File(L"UnfeaturedFile", L"Unfeatured", L"spare.dll")
         .File(L"NoCodeFile", L"NoCode", L"nocode.dll")
         .File(L"GhostFile", L"Ghost", L"ghost.dll")
-        .CreateFolder(L"INSTALLDIR", L"MainComponent")
-        .CreateFolder(L"DATADIR", L"Comp32")
+        .Rows(L"CreateFolder", {{L"INSTALLDIR", L"MainComponent"}, {L"DATADIR", L"Comp32"}})
         .Registry(L"Root4", 4, L"Software\\Qelmora", L"MainComponent")
         .Registry(L"LeadingBackslash", 2, L"\\Software\\Qelmora", L"MainComponent")
         .Registry(L"EmptyKey", 2, nullptr, L"MainComponent")
@@ -80,18 +80,21 @@ PackageBuilder CostPackage()
     return builder;
 }
 
-// Something a case changes in the session after costing, before the action runs:
-// a property, a directory's target path, or a component's requested state.
-struct Setting {
-    enum class Kind { Property, TargetPath, ComponentState } kind;
-    const wchar_t* name;
-    std::wstring value;
-    int state;
-};
+// Something a case changes in the session after costing, before the action runs.
+using Setting = std::function<UINT(MSIHANDLE)>;
 
-Setting Property(const wchar_t* name, std::wstring value) { return {Setting::Kind::Property, name, value, 0}; }
-Setting Target(std::wstring path) { return {Setting::Kind::TargetPath, L"INSTALLDIR", std::move(path), 0}; }
-Setting State(const wchar_t* component, int state) { return {Setting::Kind::ComponentState, component, L"", state}; }
+Setting Property(const wchar_t* name, std::wstring value)
+{
+    return [=](MSIHANDLE session) { return ::MsiSetPropertyW(session, name, value.c_str()); };
+}
+Setting Target(std::wstring path)
+{
+    return [=](MSIHANDLE session) { return ::MsiSetTargetPathW(session, L"INSTALLDIR", path.c_str()); };
+}
+Setting State(const wchar_t* component, INSTALLSTATE state)
+{
+    return [=](MSIHANDLE session) { return ::MsiSetComponentStateW(session, component, state); };
+}
 
 // Fixed paths and user, so that texts can be written out in full.
 const std::vector<Setting> kBaseSettings = {Target(L"C:\\QXLocked\\"), Property(L"UserSID", kSid)};
@@ -128,12 +131,8 @@ protected:
     {
         ASSERT_NO_FATAL_FAILURE(StartSession(builder));
         for (const std::vector<Setting>* list : {&kBaseSettings, &settings}) {
-            for (const Setting& s : *list) {
-                UINT result = s.kind == Setting::Kind::Property ? SetProperty(s.name, s.value)
-                    : s.kind == Setting::Kind::TargetPath
-                    ? ::MsiSetTargetPathW(Session(), s.name, s.value.c_str())
-                    : ::MsiSetComponentStateW(Session(), s.name, static_cast<INSTALLSTATE>(s.state));
-                ASSERT_EQ(0u, result) << s.name;
+            for (const Setting& setting : *list) {
+                ASSERT_EQ(0u, setting(Session()));
             }
         }
         ASSERT_EQ(0u, SetProperty(kDataProperty, kSentinel));
@@ -147,7 +146,7 @@ TEST_P(CostActionTest, WritesKeptRowsOrStops)
     const CostCase& c = GetParam();
     PackageBuilder builder = CostPackage();
     if (!c.lock.empty()) {
-        builder.Lock(c.lock);
+        builder.Rows(L"QXLockPermissions", {c.lock});
     }
     ASSERT_NO_FATAL_FAILURE(StartCostSession(builder, c.settings));
 

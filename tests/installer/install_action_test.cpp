@@ -112,8 +112,7 @@ protected:
     {
         // The package words the prompt; the installer fills in the record's fields.
         PackageBuilder builder;
-        builder.Table(L"Error", L"`Error` SHORT NOT NULL, `Message` CHAR(0) PRIMARY KEY `Error`",
-                      {{27555, L"Could not set permissions on [2]: [3] (error [4])."}});
+        builder.Rows(L"Error", {{27555, L"Could not set permissions on [2]: [3] (error [4])."}});
         ASSERT_NO_FATAL_FAILURE(StartSession(builder));
     }
 
