@@ -44,3 +44,15 @@ TEST_F(ExportsTest, InstallActionSucceedsWithoutData)
     EXPECT_EQ(std::vector<std::wstring>{L"No permissions items present. Skipping action..."},
               m_log.LibraryMessages());
 }
+
+// Packages may name the entry points by ordinal too.
+TEST_F(ExportsTest, OrdinalsOneAndTwoAreTheTwoActions)
+{
+    const char* names[] = {"QXLockPermissionsCostAction", "QXLockPermissionsInstallAction"};
+    for (WORD ordinal : {1, 2}) {
+        FARPROC byOrdinal = ::GetProcAddress(m_library.Module(), MAKEINTRESOURCEA(ordinal));
+        ASSERT_NE(byOrdinal, nullptr) << "ordinal " << ordinal;
+        EXPECT_EQ(reinterpret_cast<void*>(byOrdinal), reinterpret_cast<void*>(m_library.ByName(names[ordinal - 1])))
+            << "ordinal " << ordinal;
+    }
+}

@@ -42,3 +42,35 @@ TEST_F(ManagerTest, GetPropertyReadsValuesOfAnyLength)
     }
     EXPECT_TRUE(manager.GetProperty(L"QXNeverSet").empty());
 }
+
+// The manager removes an extracted helper and its folder when it ends; a helper
+// file that stays locked through every attempt is left, folder and all.
+TEST_F(ManagerTest, HelperFileIsRemovedUnlessItStaysLocked)
+{
+    ASSERT_NO_FATAL_FAILURE(StartSession(PackageBuilder()));
+    for (bool locked : {false, true}) {
+        SCOPED_TRACE(locked ? "locked" : "free");
+        wchar_t temp[MAX_PATH] = {};
+        ::GetTempPathW(MAX_PATH, temp);
+        const std::wstring folder = std::wstring(temp) + (locked ? L"qxhelper-locked" : L"qxhelper-free");
+        const std::wstring file = folder + L"\\wac1.tmp";
+        ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+        // No delete sharing: DeleteFileW fails while this handle is open.
+        HANDLE handle = ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+        if (!locked) {
+            ::CloseHandle(handle);
+        }
+        {
+            CQxLockPermissionsManager manager(Session());
+            manager.m_strHelperPath = file.c_str();
+        }
+        EXPECT_EQ(locked, ::GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(locked, ::GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES);
+        if (locked) {
+            ::CloseHandle(handle);
+            ::DeleteFileW(file.c_str());
+            ::RemoveDirectoryW(folder.c_str());
+        }
+    }
+}
