@@ -12,6 +12,7 @@ const _stringx<> FieldSeparator(L"|");
 namespace {
 
 constexpr std::size_t kFieldsPerRecord = 6;
+const wchar_t kNoItemsMessage[] = L"No permissions items present. Skipping action...";
 
 } // namespace
 
@@ -34,20 +35,23 @@ void SplitString(const _stringx<>& source, const _stringx<>& separator, DWORD op
     }
 }
 
-DWORD ReadDataNumber(const _stringx<>& text)
+namespace {
+
+// The number in [p, end) by the rules of ReadDataNumber; a NUL ends it, as it ends
+// a C string.
+DWORD ReadNumber(const wchar_t* p, const wchar_t* end)
 {
-    const wchar_t* p = text.c_str();
-    while (*p && std::iswspace(*p)) {
+    while (p != end && *p && std::iswspace(*p)) {
         ++p;
     }
     bool negative = false;
-    if (*p == L'+' || *p == L'-') {
+    if (p != end && (*p == L'+' || *p == L'-')) {
         negative = *p == L'-';
         ++p;
     }
     unsigned long long value = 0;
     bool overflow = false;
-    for (; *p >= L'0' && *p <= L'9'; ++p) {
+    for (; p != end && *p >= L'0' && *p <= L'9'; ++p) {
         value = value * 10 + static_cast<unsigned long long>(*p - L'0');
         if (value > 0xFFFFFFFFull) {
             overflow = true;
@@ -59,6 +63,19 @@ DWORD ReadDataNumber(const _stringx<>& text)
     }
     DWORD result = static_cast<DWORD>(value);
     return negative ? static_cast<DWORD>(0u - result) : result;
+}
+
+struct Field {
+    const wchar_t* begin;
+    const wchar_t* end;
+    std::size_t length() const { return static_cast<std::size_t>(end - begin); }
+};
+
+} // namespace
+
+DWORD ReadDataNumber(const _stringx<>& text)
+{
+    return ReadNumber(text.c_str(), text.c_str() + text.length());
 }
 
 void CQxLockPermissionsManager::AddItemToCustomActionData(const _stringx<>& objectName, const _stringx<>& table,
@@ -75,11 +92,70 @@ void CQxLockPermissionsManager::AddItemToCustomActionData(const _stringx<>& obje
     m_strCustomActionData.append(record);
 }
 
+DWORD ParseCustomActionData(const _stringx<>& text, std::vector<PermissionsItem>& items, CQXSecureObject& logger)
+{
+    if (text.empty()) {
+        logger.Log(kNoItemsMessage);
+        return ERROR_NO_MORE_ITEMS;
+    }
+    // One pass over the text, each character lowered once and compared with both
+    // one-character separators as the string's search compares it. The records and
+    // fields are those that splitting the text at "*" and each record at "|" with
+    // SplitString gives, without a copy of each record: a last separator adds no
+    // empty piece, and an empty record is one empty field.
+    const wint_t recordMark = std::towlower(RecordSeparator[0]);
+    const wint_t fieldMark = std::towlower(FieldSeparator[0]);
+    const wchar_t* const end = text.c_str() + text.length();
+    Field fields[kFieldsPerRecord];
+    for (const wchar_t* record = text.c_str(); record != end;) {
+        std::size_t count = 0;
+        const wchar_t* field = record;
+        const wchar_t* at = record;
+        for (; at != end; ++at) {
+            const wint_t lowered = std::towlower(*at);
+            if (lowered == recordMark) {
+                break;
+            }
+            if (lowered == fieldMark) {
+                if (count < kFieldsPerRecord) {
+                    fields[count] = {field, at};
+                }
+                ++count;
+                field = at + 1;
+            }
+        }
+        if (field != at || at == record) {
+            if (count < kFieldsPerRecord) {
+                fields[count] = {field, at};
+            }
+            ++count;
+        }
+        if (count < kFieldsPerRecord) {
+            logger.Log(L"Item contains invalid data");
+            return ERROR_INVALID_PARAMETER;
+        }
+        PermissionsItem item;
+        item.m_strObjectName.assign(fields[0].begin, fields[0].length());
+        item.m_kind = LockObjectKindFromTable(fields[1].begin, fields[1].length());
+        item.m_objectType = ObjectTypeForKind(item.m_kind);
+        item.m_strDomain.assign(fields[2].begin, fields[2].length());
+        item.m_strUser.assign(fields[3].begin, fields[3].length());
+        item.m_dwPermission = ReadNumber(fields[4].begin, fields[4].end);
+        item.m_dwFlags = ReadNumber(fields[5].begin, fields[5].end);
+        items.push_back(std::move(item));
+        if (at == end) {
+            break;
+        }
+        record = at + 1; // a text that ends in a record separator has no empty last record
+    }
+    return ERROR_SUCCESS;
+}
+
 DWORD CQxLockPermissionsManager::GetItemsFromCustomActionData()
 {
     m_strCustomActionData = GetProperty(L"CustomActionData");
     if (m_strCustomActionData.empty()) {
-        Log(L"No permissions items present. Skipping action...");
+        Log(kNoItemsMessage);
         return ERROR_NO_MORE_ITEMS;
     }
 
@@ -92,25 +168,5 @@ DWORD CQxLockPermissionsManager::GetItemsFromCustomActionData()
         m_strHelperPath = ExtractHelperExecutable(*this);
     }
 
-    std::vector<_stringx<>> records;
-    SplitString(m_strCustomActionData, RecordSeparator, 0, records);
-    std::vector<_stringx<>> fields;
-    for (const _stringx<>& record : records) {
-        fields.clear();
-        SplitString(record, FieldSeparator, 0, fields);
-        if (fields.size() < kFieldsPerRecord) {
-            Log(L"Item contains invalid data");
-            return ERROR_INVALID_PARAMETER;
-        }
-        PermissionsItem item;
-        item.m_strObjectName = std::move(fields[0]);
-        item.m_kind = LockObjectKindFromTable(fields[1]);
-        item.m_objectType = ObjectTypeForKind(item.m_kind);
-        item.m_strDomain = std::move(fields[2]);
-        item.m_strUser = std::move(fields[3]);
-        item.m_dwPermission = ReadDataNumber(fields[4]);
-        item.m_dwFlags = ReadDataNumber(fields[5]);
-        m_finalPermissionsItems.push_back(std::move(item));
-    }
-    return ERROR_SUCCESS;
+    return ParseCustomActionData(m_strCustomActionData, m_finalPermissionsItems, *this);
 }

@@ -6,7 +6,10 @@
 
 #include <vector>
 
+#include "cost/PermissionsItem.h"
 #include "support/stringx.h"
+
+class CQXSecureObject;
 
 extern const _stringx<> RecordSeparator;
 extern const _stringx<> FieldSeparator;
@@ -24,3 +27,8 @@ void SplitString(const _stringx<>& source, const _stringx<>& separator, DWORD op
 // (minus negates modulo 2^32), digits up to the first other character; no digits give 0
 // and a value beyond 32 bits gives 0xFFFFFFFF.
 DWORD ReadDataNumber(const _stringx<>& text);
+
+// Appends the records of a custom action data text to items, logging through logger:
+// 0 when every record was read; 259 for an empty text; 87 at the first record of fewer
+// than six fields, with the items of the records before it left appended.
+DWORD ParseCustomActionData(const _stringx<>& text, std::vector<PermissionsItem>& items, CQXSecureObject& logger);

@@ -2,14 +2,22 @@
 
 LockObjectKind LockObjectKindFromTable(const _stringx<>& table)
 {
-    if (table.equals(L"CreateFolder")) {
-        return LockObjectKind::CreateFolder;
-    }
-    if (table.equals(L"File")) {
-        return LockObjectKind::File;
-    }
-    if (table.equals(L"Registry")) {
-        return LockObjectKind::Registry;
+    return LockObjectKindFromTable(table.c_str(), table.length());
+}
+
+LockObjectKind LockObjectKindFromTable(const wchar_t* table, std::size_t length)
+{
+    const struct {
+        const wchar_t* word;
+        std::size_t length;
+        LockObjectKind kind;
+    } words[] = {{L"CreateFolder", 12, LockObjectKind::CreateFolder},
+                 {L"File", 4, LockObjectKind::File},
+                 {L"Registry", 8, LockObjectKind::Registry}};
+    for (const auto& word : words) {
+        if (length == word.length && qx::char_traitsi::compare(table, word.word, length) == 0) {
+            return word.kind;
+        }
     }
     return LockObjectKind::Unknown;
 }

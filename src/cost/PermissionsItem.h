@@ -46,4 +46,6 @@ struct PermissionsItem {
 
 // The kind named by a table word, matched without regard to case over its whole length.
 LockObjectKind LockObjectKindFromTable(const _stringx<>& table);
+// The same for the length characters at table, which need no terminator.
+LockObjectKind LockObjectKindFromTable(const wchar_t* table, std::size_t length);
 SE_OBJECT_TYPE ObjectTypeForKind(LockObjectKind kind);

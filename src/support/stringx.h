@@ -31,8 +31,10 @@ struct char_traitsi : std::char_traits<wchar_t> {
     }
     static const wchar_t* find(const wchar_t* s, std::size_t count, wchar_t c) noexcept
     {
+        // The sought character is lowered once, not once per character searched.
+        const wint_t lowered = std::towlower(c);
         for (std::size_t i = 0; i < count; ++i) {
-            if (eq(s[i], c)) {
+            if (std::towlower(s[i]) == lowered) {
                 return s + i;
             }
         }
@@ -286,9 +288,22 @@ public:
         if (position > m_size || length > m_size - position) {
             return npos;
         }
-        for (size_type i = position; i + length <= m_size; ++i) {
-            if (Traits::compare(c_str() + i, text, length) == 0) {
-                return i;
+        if (length == 0) {
+            return position;
+        }
+        // Candidates are the places of the first character; only there is the whole
+        // text compared. A range comparison costs many times a character's (a call
+        // into the C library's locale-aware compare), and the data reader searches
+        // every character of its text this way.
+        const wchar_t* const begin = c_str();
+        const wchar_t* const last = begin + (m_size - length);
+        for (const wchar_t* at = begin + position; at <= last; ++at) {
+            at = Traits::find(at, static_cast<size_type>(last - at) + 1, text[0]);
+            if (!at) {
+                break;
+            }
+            if (Traits::compare(at, text, length) == 0) {
+                return static_cast<size_type>(at - begin);
             }
         }
         return npos;

@@ -1,0 +1,31 @@
+// The benchmark's package: N lock table rows over files of 100 components, plus
+// folders and registry keys, written as .idt text and imported by msi.dll, which
+// is far quicker than one INSERT per row for tens of thousands of rows.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace qxbench {
+
+constexpr int kComponents = 100;
+// The start of the name of the key under HKLM\Software that holds a package's keys.
+extern const wchar_t kRegistryParent[];
+
+// Which table a lock row's object comes from: one row in ten a folder, one in ten a
+// registry key, the rest files.
+enum class RowKind { File, Folder, Registry };
+RowKind KindOfRow(int row);
+// The row's key into the File, CreateFolder or Registry table.
+std::wstring ObjectKey(int row);
+
+// Writes the package into folder (which must exist) and returns its path; empty,
+// after printing why, when msi.dll refused it. Its keys are under
+// HKLM\Software\<registryParent>.
+std::wstring WritePackage(const std::wstring& folder, int rows, const std::wstring& registryParent);
+
+// Recursively deletes a folder and everything in it; best effort.
+void DeleteTree(const std::wstring& folder);
+
+} // namespace qxbench

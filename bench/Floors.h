@@ -1,0 +1,50 @@
+// The floors the library is measured against: the platform calls that the two
+// actions cannot avoid, made for the same rows in the same order, with nothing
+// of the library around them (no strings of its own, no formatter, no holders).
+#pragma once
+
+#include <windows.h>
+#include <accctrl.h>
+#include <msi.h>
+
+#include <string>
+#include <vector>
+
+namespace qxbench {
+
+// The cost action's installer calls: the table check, the lock table view and its
+// fields, per row the object's query, the component's query (twice for a file, as
+// the library asks once for the attributes and once for the directory), the
+// component state, the target path, the drive type, the log records, and at the
+// end the property. Returns the text it stored.
+std::wstring CostFloor(MSIHANDLE session);
+
+// One item as the install floor applies it, parsed before the clock starts.
+struct FloorItem {
+    std::wstring name;
+    SE_OBJECT_TYPE type;
+    WELL_KNOWN_SID_TYPE account;
+    DWORD permission;
+    DWORD inheritance;
+};
+std::vector<FloorItem> FloorItems(const std::wstring& text);
+
+// The install action's calls: the property, the system directory, and per item the
+// SID buffer and well-known SID, two log records and the three named-security
+// calls. Returns the first failing code, or 0.
+DWORD InstallFloor(MSIHANDLE session, const std::vector<FloorItem>& items);
+
+// Makes the three named-security calls once on a scratch file and key, so that
+// what the system does on their first use in a process is paid by neither side.
+void WarmUpSecurityCalls();
+
+// What single platform calls cost here, in microseconds: the drive type that
+// costing asks for every path, one keyed query on the File table (it grows with
+// the table), one log record, and the three named-security calls for a file and
+// for a key.
+struct CallCosts {
+    double driveType = 0, keyedQuery = 0, logRecord = 0, fileDacl = 0, keyDacl = 0;
+};
+CallCosts MeasureCalls(MSIHANDLE session, const std::vector<FloorItem>& items, const std::vector<std::wstring>& fileKeys);
+
+} // namespace qxbench
