@@ -1,14 +1,37 @@
-#include "entry/LockPermissionsManager.h"
+#include "helper64/CreateBitUtilsHelper.h"
 
-// Stands in until the helper proxy lands: every request fails the way a 64-bit
-// library fails when it has no extracted helper to start, with file-not-found.
-HRESULT CQxLockPermissionsManager::CreateBitUtilsHelper(IQXBEWUtils** helper)
+#include "entry/LockPermissionsManager.h"
+#include "helper64/BitUtilsHelper.h"
+
+HRESULT CreateBitUtilsHelper(CQXSecureObject& logger, const _stringx<>& helperPath, IQXBEWUtils** helper)
 {
     if (!helper) {
         return E_POINTER;
     }
     *helper = nullptr;
-    const HRESULT hr = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-    Log(FormatText(L"Failed to initialize 64-bit helper, error %x", static_cast<unsigned int>(hr)));
-    return hr;
+    CBitUtilsHelper* proxy = nullptr;
+    HRESULT hr = CBitUtilsHelper::CreateInstance(&proxy);
+    if (FAILED(hr)) {
+        logger.Log(FormatText(L"Error creating instance of 64-bit util helper: %x", static_cast<unsigned>(hr)));
+        return hr;
+    }
+    proxy->AddRef();
+    try {
+        hr = proxy->Initialize(helperPath);
+    } catch (...) {
+        proxy->Release();
+        throw;
+    }
+    if (FAILED(hr)) {
+        logger.Log(FormatText(L"Failed to initialize 64-bit helper, error %x", static_cast<unsigned>(hr)));
+        proxy->Release();
+        return hr;
+    }
+    *helper = proxy; // the caller takes over the one reference
+    return S_OK;
+}
+
+HRESULT CQxLockPermissionsManager::CreateBitUtilsHelper(IQXBEWUtils** helper)
+{
+    return ::CreateBitUtilsHelper(*this, m_strHelperPath, helper);
 }

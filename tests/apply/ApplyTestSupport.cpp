@@ -1,61 +1,38 @@
 #include "apply/ApplyTestSupport.h"
 
-#include <sddl.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <memory>
 #include <set>
-#include <tuple>
 
 namespace applytest {
 
-// ---- TestSecureObject ----
+namespace {
 
-void TestSecureObject::Log(const _stringx<>& message)
+const wchar_t kTestKeys[] = L"Software\\QXLockTests";
+
+// The system's own functions: this program's imports of them may go through the tracker.
+template <class Function>
+Function SystemFunction(const char* name)
 {
-    lines.push_back(message.str());
-    if (clobberLastError) {
-        ::SetLastError(ERROR_INVALID_FUNCTION);
-    }
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), name)));
+}
+const auto g_realLocalAlloc = SystemFunction<decltype(&::LocalAlloc)>("LocalAlloc");
+const auto g_realLocalFree = SystemFunction<decltype(&::LocalFree)>("LocalFree");
+
+SE_OBJECT_TYPE TypeOf(TestObject::Kind kind)
+{
+    return kind == TestObject::Kind::Key ? SE_REGISTRY_KEY : SE_FILE_OBJECT;
 }
 
-HRESULT TestSecureObject::CreateBitUtilsHelper(IQXBEWUtils** helper)
+} // namespace
+
+std::ostream& operator<<(std::ostream& out, const Ace& ace)
 {
-    return helperFactory ? helperFactory(helper) : E_NOTIMPL;
+    return out << "{type " << int(ace.type) << ", flags " << int(ace.flags) << ", mask 0x" << std::hex << ace.mask
+               << std::dec << ", " << std::string(ace.sid.begin(), ace.sid.end()) << "}";
 }
-
-// ---- FakeHelper ----
-
-HRESULT FakeHelper::QueryInterface(REFIID iid, void** object)
-{
-    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IQXBEWUtils) {
-        *object = this;
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-HRESULT FakeHelper::SetObjectPermissions(BSTR objectNameIn, BSTR domainIn, BSTR userIn, ULONG objectTypeIn,
-                                         ULONG permissionIn, ULONG flagsIn, ULONG* result)
-{
-    ++calls;
-    objectName = objectNameIn ? objectNameIn : L"";
-    domain = domainIn ? domainIn : L"";
-    user = userIn ? userIn : L"";
-    objectType = objectTypeIn;
-    permission = permissionIn;
-    flags = flagsIn;
-    if (writesResult) {
-        *result = resultValue;
-    }
-    return callResult;
-}
-
-// ---- ACEs and SIDs ----
 
 std::wstring SidText(PSID sid)
 {
@@ -63,12 +40,11 @@ std::wstring SidText(PSID sid)
         return L"";
     }
     // Built by hand: ConvertSidToStringSidW would allocate behind the tracker's back.
-    const SID_IDENTIFIER_AUTHORITY* authority = ::GetSidIdentifierAuthority(sid);
-    unsigned long long value = 0;
-    for (BYTE part : authority->Value) {
-        value = (value << 8) | part;
+    unsigned long long authority = 0;
+    for (BYTE part : ::GetSidIdentifierAuthority(sid)->Value) {
+        authority = (authority << 8) | part;
     }
-    std::wstring text = L"S-1-" + std::to_wstring(value);
+    std::wstring text = L"S-1-" + std::to_wstring(authority);
     for (BYTE i = 0; i < *::GetSidSubAuthorityCount(sid); ++i) {
         text += L"-" + std::to_wstring(*::GetSidSubAuthority(sid, i));
     }
@@ -78,88 +54,106 @@ std::wstring SidText(PSID sid)
 std::wstring CurrentUserSid()
 {
     HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        return L"";
-    }
-    std::unique_ptr<void, decltype(&::CloseHandle)> tokenHolder(token, &::CloseHandle);
     alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
     DWORD size = 0;
-    if (!::GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size)) {
-        return L"";
+    bool read = ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token) &&
+                ::GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size);
+    if (token) {
+        ::CloseHandle(token);
     }
-    return SidText(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+    return read ? SidText(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid) : L"";
 }
 
 std::vector<Ace> ReadAces(const ACL* acl)
 {
     std::vector<Ace> aces;
     for (DWORD i = 0; acl && i < acl->AceCount; ++i) {
-        void* raw = nullptr;
-        if (!::GetAce(const_cast<ACL*>(acl), i, &raw)) {
-            continue;
-        }
-        // Allowed and denied ACEs share one layout.
-        auto* ace = static_cast<ACCESS_ALLOWED_ACE*>(raw);
-        if ((ace->Header.AceFlags & INHERITED_ACE) == 0) {
+        ACCESS_ALLOWED_ACE* ace = nullptr; // allowed and denied ACEs share one layout
+        if (::GetAce(const_cast<ACL*>(acl), i, reinterpret_cast<void**>(&ace)) &&
+            (ace->Header.AceFlags & INHERITED_ACE) == 0) {
             aces.push_back({ace->Header.AceType, ace->Header.AceFlags, ace->Mask, SidText(&ace->SidStart)});
         }
     }
     return aces;
 }
 
-namespace {
-
-// The system's own LocalFree, for memory that test code got from the system;
-// the program's import of it may be redirected through the tracker.
-HLOCAL FreeSystemMemory(HLOCAL memory)
+std::wstring TemporaryPath(const std::wstring& name)
 {
-    static const auto realFree = reinterpret_cast<decltype(&::LocalFree)>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "LocalFree")));
-    return realFree(memory);
+    wchar_t folder[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH, folder);
+    return std::wstring(folder) + L"QXLockTests-" + name;
 }
 
-std::vector<BYTE> SidBytes(const std::wstring& text)
+TestObject::TestObject(Kind kind, const std::wstring& name) : m_kind(kind)
 {
-    PSID sid = nullptr;
-    if (!::ConvertStringSidToSidW(text.c_str(), &sid)) {
-        return {};
+    if (kind == Kind::Key) {
+        m_path = std::wstring(kTestKeys) + L"\\" + name;
+        m_name = L"CURRENT_USER\\" + m_path;
+        HKEY key = nullptr;
+        if (::RegCreateKeyExW(HKEY_CURRENT_USER, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                              nullptr) == ERROR_SUCCESS) {
+            ::RegCloseKey(key);
+        }
+    } else if (kind == Kind::Folder) {
+        m_path = m_name = TemporaryPath(name);
+        ::CreateDirectoryW(m_path.c_str(), nullptr);
+    } else {
+        m_path = m_name = TemporaryPath(name) + L".txt";
+        ::CloseHandle(::CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     }
-    const BYTE* bytes = static_cast<const BYTE*>(sid);
-    std::vector<BYTE> copy(bytes, bytes + ::GetLengthSid(sid));
-    FreeSystemMemory(sid);
-    return copy;
 }
 
-std::vector<BYTE> MakeAcl(const std::vector<Ace>& aces)
+TestObject::~TestObject()
+{
+    // A test may leave a DACL that shuts us out; as the owner we may still reset it.
+    SetNullDacl();
+    if (m_kind == Kind::Key) {
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, m_path.c_str());
+        ::RegDeleteKeyW(HKEY_CURRENT_USER, m_path.c_str());
+        ::RegDeleteKeyW(HKEY_CURRENT_USER, kTestKeys);
+    } else {
+        (m_kind == Kind::Folder ? ::RemoveDirectoryW : ::DeleteFileW)(m_path.c_str());
+    }
+}
+
+bool TestObject::WriteDacl(const ACL* dacl)
+{
+    std::wstring name = m_name;
+    return ::SetNamedSecurityInfoW(&name[0], TypeOf(m_kind), DACL_SECURITY_INFORMATION |
+                                   PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr, const_cast<ACL*>(dacl),
+                                   nullptr) == ERROR_SUCCESS;
+}
+
+bool TestObject::SetDacl(const std::vector<Ace>& aces)
 {
     std::vector<BYTE> acl(1024);
     auto* list = reinterpret_cast<ACL*>(acl.data());
     ::InitializeAcl(list, static_cast<DWORD>(acl.size()), ACL_REVISION);
     for (const Ace& ace : aces) {
-        std::vector<BYTE> sid = SidBytes(ace.sid);
-        if (ace.type == ACCESS_DENIED_ACE_TYPE) {
-            ::AddAccessDeniedAceEx(list, ACL_REVISION, ace.flags, ace.mask, sid.data());
-        } else {
-            ::AddAccessAllowedAceEx(list, ACL_REVISION, ace.flags, ace.mask, sid.data());
-        }
+        PSID sid = nullptr;
+        ::ConvertStringSidToSidW(ace.sid.c_str(), &sid);
+        (ace.type == ACCESS_DENIED_ACE_TYPE ? ::AddAccessDeniedAceEx : ::AddAccessAllowedAceEx)(
+            list, ACL_REVISION, ace.flags, ace.mask, sid);
+        g_realLocalFree(sid);
     }
-    return acl;
+    return WriteDacl(list);
 }
 
-} // namespace
-
-bool Ace::operator<(const Ace& other) const
+std::vector<Ace> TestObject::ReadDacl() const
 {
-    return std::tie(sid, type, flags, mask) < std::tie(other.sid, other.type, other.flags, other.mask);
+    std::wstring name = m_name;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetNamedSecurityInfoW(&name[0], TypeOf(m_kind), DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                                nullptr, &descriptor) != ERROR_SUCCESS) {
+        ADD_FAILURE() << "no DACL to read";
+        return {};
+    }
+    std::vector<Ace> aces = ReadAces(dacl);
+    g_realLocalFree(descriptor);
+    std::sort(aces.begin(), aces.end());
+    return aces;
 }
-
-std::ostream& operator<<(std::ostream& out, const Ace& ace)
-{
-    std::string sid(ace.sid.begin(), ace.sid.end());
-    return out << "{type " << int(ace.type) << ", flags " << int(ace.flags) << ", mask 0x" << std::hex << ace.mask
-               << std::dec << ", " << sid << "}";
-}
-
 
 // ---- LocalMemoryTracker ----
 
@@ -167,43 +161,36 @@ namespace {
 
 std::set<HLOCAL> g_live;
 int g_unknownFrees = 0;
-decltype(&::LocalAlloc) g_realLocalAlloc = nullptr;
-decltype(&::LocalFree) g_realLocalFree = nullptr;
 
-void Track(HLOCAL memory)
+// Records a block without disturbing the last error that the code under test may read next.
+void Track(HLOCAL memory, bool freed)
 {
-    if (memory) {
-        DWORD lastError = ::GetLastError();
+    DWORD lastError = ::GetLastError();
+    if (memory && !freed) {
         g_live.insert(memory);
-        ::SetLastError(lastError);
+    } else if (memory && g_live.erase(memory) == 0) {
+        ++g_unknownFrees;
     }
+    ::SetLastError(lastError);
 }
 
 HLOCAL WINAPI CountingLocalAlloc(UINT flags, SIZE_T bytes)
 {
     HLOCAL memory = g_realLocalAlloc(flags, bytes);
-    Track(memory);
+    Track(memory, false);
     return memory;
 }
 
 HLOCAL WINAPI CountingLocalFree(HLOCAL memory)
 {
-    if (memory) {
-        DWORD lastError = ::GetLastError();
-        if (g_live.erase(memory) == 0) {
-            ++g_unknownFrees;
-        }
-        ::SetLastError(lastError);
-    }
+    Track(memory, true);
     return g_realLocalFree(memory);
 }
 
 BOOL WINAPI TrackingConvertStringSidToSidW(LPCWSTR text, PSID* sid)
 {
     BOOL converted = ::ConvertStringSidToSidW(text, sid);
-    if (converted) {
-        Track(*sid);
-    }
+    Track(converted ? *sid : nullptr, false);
     return converted;
 }
 
@@ -212,48 +199,40 @@ DWORD WINAPI TrackingGetNamedSecurityInfoW(LPCWSTR name, SE_OBJECT_TYPE type, SE
                                            PSECURITY_DESCRIPTOR* descriptor)
 {
     DWORD result = ::GetNamedSecurityInfoW(name, type, information, owner, group, dacl, sacl, descriptor);
-    if (result == ERROR_SUCCESS && descriptor) {
-        Track(*descriptor);
-    }
+    Track(result == ERROR_SUCCESS && descriptor ? *descriptor : nullptr, false);
     return result;
 }
 
 DWORD WINAPI TrackingSetEntriesInAclW(ULONG count, PEXPLICIT_ACCESS_W entries, PACL oldAcl, PACL* newAcl)
 {
     DWORD result = ::SetEntriesInAclW(count, entries, oldAcl, newAcl);
-    if (result == ERROR_SUCCESS) {
-        Track(*newAcl);
-    }
+    Track(result == ERROR_SUCCESS ? *newAcl : nullptr, false);
     return result;
 }
 
-// Points every import slot of the module that holds `from` at `to`.
-void RedirectImports(HMODULE module, void* from, void* to)
+// Points the module's import slots of LocalAlloc and LocalFree at the counters, or back.
+void RedirectImports(HMODULE module, bool back)
 {
+    const ULONG_PTR swaps[][2] = {
+        {reinterpret_cast<ULONG_PTR>(g_realLocalAlloc), reinterpret_cast<ULONG_PTR>(&CountingLocalAlloc)},
+        {reinterpret_cast<ULONG_PTR>(g_realLocalFree), reinterpret_cast<ULONG_PTR>(&CountingLocalFree)}};
     auto* base = reinterpret_cast<BYTE*>(module);
-    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
-    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
     const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     auto* descriptor = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
     for (; descriptor->Name != 0; ++descriptor) {
-        auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + descriptor->FirstThunk);
-        for (; slot->u1.Function != 0; ++slot) {
-            if (reinterpret_cast<void*>(slot->u1.Function) != from) {
-                continue;
+        for (auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + descriptor->FirstThunk); slot->u1.Function;
+             ++slot) {
+            for (const auto& swap : swaps) {
+                if (slot->u1.Function == swap[back]) {
+                    DWORD protection = 0;
+                    ::VirtualProtect(&slot->u1.Function, sizeof(slot->u1.Function), PAGE_READWRITE, &protection);
+                    slot->u1.Function = swap[!back];
+                    ::VirtualProtect(&slot->u1.Function, sizeof(slot->u1.Function), protection, &protection);
+                }
             }
-            DWORD protection = 0;
-            ::VirtualProtect(&slot->u1.Function, sizeof(slot->u1.Function), PAGE_READWRITE, &protection);
-            slot->u1.Function = reinterpret_cast<ULONG_PTR>(to);
-            ::VirtualProtect(&slot->u1.Function, sizeof(slot->u1.Function), protection, &protection);
         }
     }
-}
-
-template <class Function>
-Function SystemFunction(const char* name)
-{
-    return reinterpret_cast<Function>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), name)));
 }
 
 } // namespace
@@ -262,16 +241,12 @@ LocalMemoryTracker::LocalMemoryTracker(HMODULE module) : m_module(module ? modul
 {
     g_live.clear();
     g_unknownFrees = 0;
-    g_realLocalAlloc = SystemFunction<decltype(&::LocalAlloc)>("LocalAlloc");
-    g_realLocalFree = SystemFunction<decltype(&::LocalFree)>("LocalFree");
-    RedirectImports(m_module, reinterpret_cast<void*>(g_realLocalAlloc), reinterpret_cast<void*>(&CountingLocalAlloc));
-    RedirectImports(m_module, reinterpret_cast<void*>(g_realLocalFree), reinterpret_cast<void*>(&CountingLocalFree));
+    RedirectImports(m_module, false);
 }
 
 LocalMemoryTracker::~LocalMemoryTracker()
 {
-    RedirectImports(m_module, reinterpret_cast<void*>(&CountingLocalAlloc), reinterpret_cast<void*>(g_realLocalAlloc));
-    RedirectImports(m_module, reinterpret_cast<void*>(&CountingLocalFree), reinterpret_cast<void*>(g_realLocalFree));
+    RedirectImports(m_module, true);
 }
 
 void LocalMemoryTracker::Install(CQXSecureObject& object)
@@ -289,93 +264,6 @@ std::size_t LocalMemoryTracker::Live()
 int LocalMemoryTracker::UnknownFrees()
 {
     return g_unknownFrees;
-}
-
-// ---- TestObject ----
-
-namespace {
-
-const wchar_t kTestKeys[] = L"Software\\QXLockTests";
-
-} // namespace
-
-std::wstring TemporaryPath(const std::wstring& name)
-{
-    wchar_t folder[MAX_PATH + 1] = {};
-    ::GetTempPathW(MAX_PATH, folder);
-    return std::wstring(folder) + L"QXLockTests-" + name;
-}
-
-TestObject::TestObject(Kind kind, const std::wstring& name)
-    : m_kind(kind), m_type(kind == Kind::Key ? SE_REGISTRY_KEY : SE_FILE_OBJECT)
-{
-    if (kind == Kind::Key) {
-        m_path = std::wstring(kTestKeys) + L"\\" + name;
-        m_name = L"CURRENT_USER\\" + m_path;
-        HKEY key = nullptr;
-        if (::RegCreateKeyExW(HKEY_CURRENT_USER, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                              nullptr) == ERROR_SUCCESS) {
-            ::RegCloseKey(key);
-        }
-    } else if (kind == Kind::Folder) {
-        m_path = m_name = TemporaryPath(name);
-        ::CreateDirectoryW(m_path.c_str(), nullptr);
-    } else {
-        m_path = m_name = TemporaryPath(name) + L".txt";
-        HANDLE file = ::CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            ::CloseHandle(file);
-        }
-    }
-}
-
-TestObject::~TestObject()
-{
-    // A test may leave a DACL that shuts us out; as the owner we may still reset it.
-    SetNullDacl();
-    if (m_kind == Kind::Key) {
-        ::RegDeleteTreeW(HKEY_CURRENT_USER, m_path.c_str());
-        ::RegDeleteKeyW(HKEY_CURRENT_USER, m_path.c_str());
-        ::RegDeleteKeyW(HKEY_CURRENT_USER, kTestKeys);
-    } else if (m_kind == Kind::Folder) {
-        ::RemoveDirectoryW(m_path.c_str());
-    } else {
-        ::DeleteFileW(m_path.c_str());
-    }
-}
-
-bool TestObject::WriteDacl(const ACL* dacl)
-{
-    std::wstring name = m_name;
-    return ::SetNamedSecurityInfoW(&name[0], m_type, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                   nullptr, nullptr, const_cast<ACL*>(dacl), nullptr) == ERROR_SUCCESS;
-}
-
-bool TestObject::SetDacl(const std::vector<Ace>& aces)
-{
-    std::vector<BYTE> acl = MakeAcl(aces);
-    return WriteDacl(reinterpret_cast<const ACL*>(acl.data()));
-}
-
-bool TestObject::SetNullDacl()
-{
-    return WriteDacl(nullptr);
-}
-
-std::vector<Ace> TestObject::ReadDacl() const
-{
-    std::wstring name = m_name;
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (::GetNamedSecurityInfoW(&name[0], m_type, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
-                                &descriptor) != ERROR_SUCCESS) {
-        ADD_FAILURE() << "no DACL to read";
-        return {};
-    }
-    std::vector<Ace> aces = ReadAces(dacl);
-    FreeSystemMemory(descriptor);
-    std::sort(aces.begin(), aces.end());
-    return aces;
 }
 
 PermissionsItem MakeItem(const std::wstring& objectName, LockObjectKind kind, const std::wstring& domain,

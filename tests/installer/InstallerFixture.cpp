@@ -5,8 +5,7 @@ namespace qxtest {
 ActionLibrary::ActionLibrary()
 {
     wchar_t path[MAX_PATH] = {};
-    DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
+    std::wstring folder(path, ::GetModuleFileNameW(nullptr, path, MAX_PATH));
     folder.resize(folder.find_last_of(L"\\/") + 1);
     m_module = ::LoadLibraryW((folder + L"QXLockPermissions.dll").c_str());
 }
@@ -23,14 +22,9 @@ ActionLibrary::Action ActionLibrary::ByName(const char* name) const
     return reinterpret_cast<Action>(reinterpret_cast<void*>(::GetProcAddress(m_module, name)));
 }
 
-ActionLibrary::Action ActionLibrary::ByOrdinal(WORD ordinal) const
-{
-    return reinterpret_cast<Action>(reinterpret_cast<void*>(::GetProcAddress(m_module, MAKEINTRESOURCEA(ordinal))));
-}
-
 void InstallerTest::TearDown()
 {
-    m_session.Close();
+    m_session.reset();
     EXPECT_EQ(0u, ::MsiCloseAllHandles()) << "installer handles left open";
 }
 
@@ -38,8 +32,32 @@ void InstallerTest::StartSession(const PackageBuilder& builder)
 {
     m_package = builder.Build();
     ASSERT_TRUE(m_package);
-    ASSERT_EQ(0u, m_session.Open(*m_package));
-    ASSERT_EQ(0u, m_session.RunCosting());
+    m_session.reset();
+    ASSERT_EQ(0u, ::MsiOpenPackageW(m_package->Path().c_str(), m_session.put()));
+    for (const wchar_t* action : {L"CostInitialize", L"FileCost", L"CostFinalize"}) {
+        ASSERT_EQ(0u, ::MsiDoActionW(m_session, action)) << action;
+    }
+}
+
+std::wstring InstallerTest::GetProperty(const wchar_t* name) const
+{
+    DWORD size = 0;
+    wchar_t empty[1] = {};
+    ::MsiGetPropertyW(m_session, name, empty, &size);
+    std::wstring value(size + 1, L'\0');
+    size = static_cast<DWORD>(value.size());
+    value.resize(::MsiGetPropertyW(m_session, name, &value[0], &size) == ERROR_SUCCESS ? size : 0);
+    return value;
+}
+
+UINT InstallerTest::RunExport(const char* name)
+{
+    ActionLibrary::Action action = m_library.ByName(name);
+    if (!action) {
+        ADD_FAILURE() << name << " is not exported";
+        return ERROR_PROC_NOT_FOUND;
+    }
+    return action(Session());
 }
 
 } // namespace qxtest

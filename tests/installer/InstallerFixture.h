@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "PackageBuilder.h"
 
@@ -24,7 +22,6 @@ public:
 
     HMODULE Module() const noexcept { return m_module; }
     Action ByName(const char* name) const;
-    Action ByOrdinal(WORD ordinal) const;
 
 private:
     HMODULE m_module = nullptr;
@@ -38,13 +35,19 @@ protected:
     // Builds the package, opens a session and runs costing; a fatal failure
     // when any of these fails (call through ASSERT_NO_FATAL_FAILURE).
     void StartSession(const PackageBuilder& builder);
-    MSIHANDLE Session() const noexcept { return m_session.Handle(); }
-    // The session's database, for changes a test makes after opening.
-    CMsiHandle ActiveDatabase() const { return CMsiHandle(::MsiGetActiveDatabase(m_session.Handle())); }
+    MSIHANDLE Session() const noexcept { return m_session; }
+    std::wstring GetProperty(const wchar_t* name) const;
+    UINT SetProperty(const wchar_t* name, const std::wstring& value)
+    {
+        return ::MsiSetPropertyW(m_session, name, value.c_str());
+    }
+    // Calls an exported action of the DLL on the session.
+    UINT RunExport(const char* name);
 
+    ActionLibrary m_library;
     LogCapture m_log;
     std::unique_ptr<Package> m_package;
-    InstallerSession m_session;
+    CMsiHandle m_session;
 };
 
 } // namespace qxtest

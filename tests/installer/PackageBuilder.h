@@ -24,19 +24,12 @@ public:
     Cell(const wchar_t* text) : m_kind(Kind::Text), m_text(text) {} // NOLINT(google-explicit-constructor)
     Cell(std::wstring text) : m_kind(Kind::Text), m_text(std::move(text)) {} // NOLINT(google-explicit-constructor)
     Cell(int value) noexcept : m_kind(Kind::Integer), m_integer(value) {} // NOLINT(google-explicit-constructor)
-    // A binary field read from a file (Binary table, OBJECT columns).
-    static Cell StreamFrom(std::wstring path)
-    {
-        Cell cell(std::move(path));
-        cell.m_kind = Kind::Stream;
-        return cell;
-    }
 
     // Stores the cell in a record field; a null cell leaves the field null.
     UINT WriteTo(MSIHANDLE record, UINT field) const;
 
 private:
-    enum class Kind { Null, Text, Integer, Stream };
+    enum class Kind { Null, Text, Integer };
     Kind m_kind = Kind::Null;
     std::wstring m_text;
     int m_integer = 0;
@@ -44,94 +37,51 @@ private:
 
 using Row = std::vector<Cell>;
 
-// UTF-8 text for assertion messages.
-std::string Narrow(const std::wstring& text);
-
-// Column definitions of the package tables that tests declare most.
-// The installer wants key columns first and contiguous.
-inline const wchar_t kLockTableColumns[] =
-    L"`LockObject` CHAR(72) NOT NULL, `Table` CHAR(32) NOT NULL, `Domain` CHAR(255), `User` CHAR(255) NOT NULL, "
-    L"`Permission` LONG NOT NULL, `Flags` LONG PRIMARY KEY `LockObject`, `Table`, `Domain`, `User`";
-inline const wchar_t kFileColumns[] =
-    L"`File` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT NULL, `FileName` CHAR(255) NOT NULL LOCALIZABLE, "
-    L"`FileSize` LONG NOT NULL, `Version` CHAR(72), `Language` CHAR(20), `Attributes` SHORT, "
-    L"`Sequence` SHORT NOT NULL PRIMARY KEY `File`";
-inline const wchar_t kCreateFolderColumns[] =
-    L"`Directory_` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT NULL PRIMARY KEY `Directory_`, `Component_`";
-// Key may be null: the installer stores empty text as null, and an empty key is a case to test.
-inline const wchar_t kRegistryColumns[] =
-    L"`Registry` CHAR(72) NOT NULL, `Root` SHORT NOT NULL, `Key` CHAR(255) LOCALIZABLE, `Name` CHAR(255) "
-    L"LOCALIZABLE, `Value` LONGCHAR LOCALIZABLE, `Component_` CHAR(72) NOT NULL PRIMARY KEY `Registry`";
-
 // Runs one SQL statement on a database; the installer's result.
 UINT ExecuteSql(MSIHANDLE database, const std::wstring& query);
-// Inserts rows by column position (missing trailing cells stay null); temporary
-// rows live only as long as the database handle's session.
-UINT InsertRows(MSIHANDLE database, const std::wstring& table, const std::vector<Row>& rows,
-                bool temporary = false);
 
-// A package file in a folder of its own; both go away with the object.
+// A package file that goes away with the object.
 class Package {
 public:
-    Package(std::wstring folder, std::wstring path) : m_folder(std::move(folder)), m_path(std::move(path)) {}
+    explicit Package(std::wstring path) : m_path(std::move(path)) {}
     Package(const Package&) = delete;
     Package& operator=(const Package&) = delete;
-    ~Package();
+    ~Package() { ::DeleteFileW(m_path.c_str()); }
 
     const std::wstring& Path() const noexcept { return m_path; }
 
 private:
-    std::wstring m_folder;
     std::wstring m_path;
 };
 
-// Collects tables and writes them as a package. It starts with what every
-// package needs: Property (product code, name, version, manufacturer, language),
-// Directory (TARGETDIR, ProgramFilesFolder, INSTALLDIR), Component
-// (MainComponent, 64-bit), Feature (MainFeature) and FeatureComponents.
+// Collects rows and writes them as a package. It starts with what every
+// package needs: Property, Directory (TARGETDIR, ProgramFilesFolder, INSTALLDIR),
+// Component (MainComponent, 64-bit), Feature (MainFeature) and FeatureComponents.
 class PackageBuilder {
 public:
     PackageBuilder();
 
-    // Declares a table: columns are the text between the parentheses of
-    // CREATE TABLE, primary key included. Tables are created in declaration order.
-    PackageBuilder& Table(const std::wstring& name, const std::wstring& columns, std::vector<Row> rows = {});
-    // Appends rows to a table declared before.
-    PackageBuilder& Rows(const std::wstring& name, std::vector<Row> rows);
+    // Appends rows to one of the tables the builder knows, declaring it on first
+    // use (no rows: an empty table).
+    PackageBuilder& Rows(const std::wstring& table, std::vector<Row> rows);
     PackageBuilder& Property(const std::wstring& name, const std::wstring& value);
-
-    // Rows of the tables that lock objects live in; each declares its table on first use.
-    // A component in a feature (none: nullptr) with a component code of its own.
-    PackageBuilder& Component(const std::wstring& name, const std::wstring& directory, int attributes,
-                              const wchar_t* feature = L"MainFeature");
-    PackageBuilder& Directory(const std::wstring& name, const std::wstring& parent, const std::wstring& defaultDir);
+    // A component in INSTALLDIR and in a feature (none: nullptr), with a component code of its own.
+    PackageBuilder& Component(const std::wstring& name, int attributes, const wchar_t* feature = L"MainFeature");
     // fileName is "short|long" or one name.
     PackageBuilder& File(const std::wstring& key, const std::wstring& component, const std::wstring& fileName);
-    PackageBuilder& CreateFolder(const std::wstring& directory, const std::wstring& component);
-    // key null for an empty key.
+    // keyText null for an empty key.
     PackageBuilder& Registry(const std::wstring& key, int root, Cell keyText, const std::wstring& component);
-    // One QXLockPermissions row: object, table, domain, user, permission, flags.
-    PackageBuilder& Lock(Row row);
 
     // Writes the package; returns null (after reporting a test failure) when msi.dll refused it.
     std::unique_ptr<Package> Build() const;
 
 private:
-    struct TableLiteral {
-        std::wstring name;
-        std::wstring columns;
-        std::vector<Row> rows;
-    };
-    TableLiteral* Find(const std::wstring& name);
-    PackageBuilder& AddRow(const std::wstring& name, const wchar_t* columns, Row row);
-
-    std::vector<TableLiteral> m_tables;
+    std::map<std::wstring, std::vector<Row>> m_tables;
     int m_components = 0;
     int m_files = 0;
 };
 
-// Log lines that the installer shows while the object lives: every
-// informational message, formatted as it goes into the installation log.
+// The library's log lines while the object lives, without the "Qelmora <time>: " prefix.
 class LogCapture {
 public:
     LogCapture();
@@ -139,35 +89,15 @@ public:
     LogCapture& operator=(const LogCapture&) = delete;
     ~LogCapture();
 
-    const std::vector<std::wstring>& Lines() const noexcept { return m_lines; }
-    // The lines that our library wrote, without the "Qelmora <time>: " prefix.
-    std::vector<std::wstring> LibraryMessages() const;
-    void Clear() { m_lines.clear(); }
+    const std::vector<std::wstring>& LibraryMessages() const noexcept { return m_messages; }
+    void Clear() { m_messages.clear(); }
 
 private:
     static int WINAPI Handler(LPVOID context, UINT messageType, LPCWSTR message);
 
-    std::vector<std::wstring> m_lines;
+    std::vector<std::wstring> m_messages;
     INSTALLUI_HANDLERW m_previousHandler = nullptr;
     INSTALLUILEVEL m_previousLevel = INSTALLUILEVEL_NOCHANGE;
-};
-
-// An installer session on a built package.
-class InstallerSession {
-public:
-    InstallerSession() = default;
-    // MsiOpenPackageW; the installer's result.
-    UINT Open(const Package& package);
-    // CostInitialize, FileCost and CostFinalize; the first failing result, else 0.
-    UINT RunCosting();
-
-    MSIHANDLE Handle() const noexcept { return m_session; }
-    std::wstring GetProperty(const wchar_t* name) const;
-    UINT SetProperty(const wchar_t* name, const std::wstring& value);
-    void Close() { m_session.reset(); }
-
-private:
-    CMsiHandle m_session;
 };
 
 } // namespace qxtest

@@ -13,7 +13,7 @@ class ActionDataFuzzTest : public InstallerTest {
 protected:
     datamodel::Result ReadThroughSession(const std::wstring& text)
     {
-        EXPECT_EQ(m_session.SetProperty(L"CustomActionData", text), 0u);
+        EXPECT_EQ(SetProperty(L"CustomActionData", text), 0u);
         m_log.Clear();
         CQxLockPermissionsManager manager(Session());
         datamodel::Result result;

@@ -71,18 +71,18 @@ TEST_F(ActionLeakTest, ThousandCallsOfEachActionLeaveNothingBehind)
 
     PackageBuilder builder;
     builder.Property(L"QXAccount", L"Users")
-        .Component(L"Comp32", L"INSTALLDIR", 0)
-        .Component(L"Unfeatured", L"INSTALLDIR", 0, nullptr)
+        .Component(L"Comp32", 0)
+        .Component(L"Unfeatured", 0, nullptr)
         .File(L"App", L"MainComponent", L"APP~1.EXE|Application.exe")
         .File(L"Lib", L"Comp32", L"lib.dll")
         .File(L"Spare", L"Unfeatured", L"spare.dll")
-        .CreateFolder(L"INSTALLDIR", L"MainComponent")
+        .Rows(L"CreateFolder", {{L"INSTALLDIR", L"MainComponent"}})
         .Registry(L"Key", 2, L"Software\\[QXAccount]", L"MainComponent")
-        .Lock({L"App", L"File", nullptr, L"Everyone", 0x1F01FF, 0})
-        .Lock({L"Lib", L"File", L"BUILTIN", L"[QXAccount]", 0x120089, 1})
-        .Lock({L"Spare", L"File", nullptr, L"Everyone", 1, 0})
-        .Lock({L"INSTALLDIR", L"CreateFolder", nullptr, L"S-1-5-32-545", 0x120089, 2})
-        .Lock({L"Key", L"Registry", nullptr, L"Administrators", 0x20019, 0});
+        .Rows(L"QXLockPermissions", {{L"App", L"File", nullptr, L"Everyone", 0x1F01FF, 0},
+                                     {L"Lib", L"File", L"BUILTIN", L"[QXAccount]", 0x120089, 1},
+                                     {L"Spare", L"File", nullptr, L"Everyone", 1, 0},
+                                     {L"INSTALLDIR", L"CreateFolder", nullptr, L"S-1-5-32-545", 0x120089, 2},
+                                     {L"Key", L"Registry", nullptr, L"Administrators", 0x20019, 0}});
     ASSERT_NO_FATAL_FAILURE(StartSession(builder));
 
     TestObject key(TestObject::Kind::Key, L"Leak");
@@ -92,7 +92,7 @@ TEST_F(ActionLeakTest, ThousandCallsOfEachActionLeaveNothingBehind)
                               L"|Registry||SYSTEM|131097|8*" + file.Name() + L"|File||s-1-5-32-545|1179785|9*" +
                               missing + L"|File||Users|1179785|4*" + file.Name() + L"|File|QX|nobody-qx|1|4*" +
                               key.Name() + L"|Registry||Everyone|131097|22";
-    ASSERT_EQ(m_session.SetProperty(L"CustomActionData", data), 0u);
+    ASSERT_EQ(SetProperty(L"CustomActionData", data), 0u);
 
     auto callBoth = [&](int times) {
         for (int i = 0; i < times; ++i) {
@@ -104,7 +104,7 @@ TEST_F(ActionLeakTest, ThousandCallsOfEachActionLeaveNothingBehind)
     // First calls fill caches that stay: the installer's string table, COM's apartment
     // bookkeeping, the heaps' free lists.
     ASSERT_NO_FATAL_FAILURE(callBoth(50));
-    ASSERT_FALSE(m_session.GetProperty(L"QXLockPermissionsInstall").empty());
+    ASSERT_FALSE(GetProperty(L"QXLockPermissionsInstall").empty());
     const DWORD handlesBefore = KernelHandleCount();
     const SIZE_T privateBefore = PrivateBytes();
 
@@ -115,7 +115,7 @@ TEST_F(ActionLeakTest, ThousandCallsOfEachActionLeaveNothingBehind)
     EXPECT_LE(privateAfter, privateBefore + kPrivateBytesSlack)
         << "private bytes grew from " << privateBefore << " to " << privateAfter;
     // The session is the one installer handle this test opened.
-    m_session.Close();
+    m_session.reset();
     EXPECT_EQ(::MsiCloseAllHandles(), 0u);
 }
 

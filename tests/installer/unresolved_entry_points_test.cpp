@@ -152,7 +152,7 @@ TEST_F(UnresolvedEntryPointTest, EachMissingEntryPointGivesItsOutcome)
         SCOPED_TRACE(row.name);
         TestObject key(TestObject::Kind::Key, L"Unresolved");
         ASSERT_TRUE(key.SetDacl(kBefore));
-        ASSERT_EQ(m_session.SetProperty(L"CustomActionData", key.Name() + L"|Registry||" + row.user + L"|131097|8"),
+        ASSERT_EQ(SetProperty(L"CustomActionData", key.Name() + L"|Registry||" + row.user + L"|131097|8"),
                   0u);
         m_log.Clear();
         UINT result;

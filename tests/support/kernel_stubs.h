@@ -1,9 +1,10 @@
-// Replaces kernel functions that the support library looks up by name with
-// stand-ins for the lifetime of a scope.
+// Stand-ins, for the lifetime of a scope, for kernel functions that the support
+// library looks up by name; the others are found in kernel32 as usual.
 #pragma once
 
 #include <windows.h>
 
+#include <cstring>
 #include <initializer_list>
 #include <vector>
 
@@ -20,19 +21,26 @@ kernel_stub stub(const char* name, Function function)
     return kernel_stub{name, reinterpret_cast<FARPROC>(function)};
 }
 
-inline kernel_stub missing(const char* name)
-{
-    return kernel_stub{name, nullptr};
-}
-
-// Functions not listed are found in kernel32 as usual.
 class scoped_kernel_stubs {
 public:
-    explicit scoped_kernel_stubs(std::initializer_list<kernel_stub> stubs);
-    scoped_kernel_stubs(const scoped_kernel_stubs&) = delete;
-    scoped_kernel_stubs& operator=(const scoped_kernel_stubs&) = delete;
-    ~scoped_kernel_stubs();
+    explicit scoped_kernel_stubs(std::initializer_list<kernel_stub> stubs)
+    {
+        table().assign(stubs);
+        qx::set_kernel_lookup([](const char* name) {
+            for (const kernel_stub& entry : table()) {
+                if (std::strcmp(entry.name, name) == 0) {
+                    return entry.proc;
+                }
+            }
+            return ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), name);
+        });
+    }
+    ~scoped_kernel_stubs() { qx::set_kernel_lookup(nullptr); }
 
 private:
-    qx::kernel_lookup_fn m_previous;
+    static std::vector<kernel_stub>& table()
+    {
+        static std::vector<kernel_stub> stubs;
+        return stubs;
+    }
 };

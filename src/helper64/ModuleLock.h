@@ -1,0 +1,13 @@
+// The library's COM module lock count. Every helper proxy holds one lock for as
+// long as it exists; nothing in the library decides anything by it.
+#pragma once
+
+#include <windows.h>
+
+namespace qx {
+
+void module_lock() noexcept;
+void module_unlock() noexcept;
+LONG module_lock_count() noexcept;
+
+} // namespace qx

@@ -1,0 +1,179 @@
+#include "helper64/qxbew/HelperObject.h"
+
+#include "entry/SecureObject.h"
+#include "helper64/QXBEWUtils.h"
+#include "inc/ComHolders.h"
+
+namespace {
+
+// The library's own access-entry and DACL code, run in this 64-bit process so that
+// SE_REGISTRY_KEY names reach the native registry view.
+class CHelperSecureObject : public CQXSecureObject {
+public:
+    // The helper is the far end of the helper route: it never starts another one.
+    HRESULT CreateBitUtilsHelper(IQXBEWUtils** helper) override
+    {
+        if (helper) {
+            *helper = nullptr;
+        }
+        return E_NOTIMPL;
+    }
+};
+
+} // namespace
+
+HRESULT CHelperObject::QueryInterface(REFIID iid, void** object)
+{
+    if (!object) {
+        return E_POINTER;
+    }
+    if (::IsEqualIID(iid, IID_IUnknown) || ::IsEqualIID(iid, IID_IDispatch)) {
+        *object = static_cast<IDispatch*>(this);
+    } else if (::IsEqualIID(iid, IID_IExternalConnection)) {
+        *object = static_cast<IExternalConnection*>(this);
+    } else {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+ULONG CHelperObject::AddRef()
+{
+    return static_cast<ULONG>(::InterlockedIncrement(&m_refs));
+}
+
+ULONG CHelperObject::Release()
+{
+    LONG count = ::InterlockedDecrement(&m_refs);
+    if (count == 0) {
+        delete this;
+    }
+    return static_cast<ULONG>(count);
+}
+
+HRESULT CHelperObject::GetTypeInfoCount(UINT* count)
+{
+    if (!count) {
+        return E_POINTER;
+    }
+    *count = 0;
+    return S_OK;
+}
+
+HRESULT CHelperObject::GetTypeInfo(UINT /*index*/, LCID /*lcid*/, ITypeInfo** info)
+{
+    if (info) {
+        *info = nullptr;
+    }
+    return DISP_E_BADINDEX;
+}
+
+HRESULT CHelperObject::GetIDsOfNames(REFIID /*iid*/, LPOLESTR* /*names*/, UINT count, LCID /*lcid*/, DISPID* ids)
+{
+    for (UINT i = 0; ids && i < count; ++i) {
+        ids[i] = DISPID_UNKNOWN;
+    }
+    return DISP_E_UNKNOWNNAME;
+}
+
+HRESULT CHelperObject::Invoke(DISPID id, REFIID /*iid*/, LCID /*lcid*/, WORD flags, DISPPARAMS* params,
+                              VARIANT* result, EXCEPINFO* /*exception*/, UINT* argumentError)
+{
+    if (id == DISPID_QXBEW_SETOBJECTPERMISSIONS) {
+        if (!(flags & DISPATCH_METHOD)) {
+            return DISP_E_MEMBERNOTFOUND;
+        }
+        try {
+            return SetObjectPermissions(params, result, argumentError);
+        } catch (const CAtlException& e) {
+            return e.m_hr;
+        } catch (...) {
+            return E_UNEXPECTED;
+        }
+    }
+    // The library calls SetObjectPermissions only; the other members of the
+    // interface are known but not implemented here.
+    if (id >= DISPID_QXBEW_METHOD1 && id < DISPID_QXBEW_SETOBJECTPERMISSIONS) {
+        return E_NOTIMPL;
+    }
+    return DISP_E_MEMBERNOTFOUND;
+}
+
+HRESULT CHelperObject::SetObjectPermissions(DISPPARAMS* params, VARIANT* result, UINT* argumentError)
+{
+    if (!params) {
+        return E_POINTER;
+    }
+    if (params->cNamedArgs != 0) {
+        return DISP_E_NONAMEDARGS;
+    }
+    if (params->cArgs != 6) {
+        return DISP_E_BADPARAMCOUNT;
+    }
+    // Arguments in declaration order; DispGetParam counts from the first and
+    // converts where the caller sent another type.
+    qx::variant objectName, domain, user, objectType, permission, itemFlags;
+    struct {
+        VARIANT* target;
+        VARTYPE type;
+    } wanted[] = {{&objectName, VT_BSTR}, {&domain, VT_BSTR},     {&user, VT_BSTR},
+                  {&objectType, VT_UI4},  {&permission, VT_UI4}, {&itemFlags, VT_UI4}};
+    for (UINT position = 0; position < 6; ++position) {
+        HRESULT hr = ::DispGetParam(params, position, wanted[position].type, wanted[position].target, argumentError);
+        if (FAILED(hr)) {
+            return hr;
+        }
+    }
+
+    PermissionsItem item;
+    item.m_strObjectName = objectName.bstrVal;
+    item.m_objectType = static_cast<SE_OBJECT_TYPE>(objectType.ulVal);
+    // Only registry items come this way; anything else gets no inheritance.
+    item.m_kind = item.m_objectType == SE_REGISTRY_KEY ? LockObjectKind::Registry : LockObjectKind::Unknown;
+    item.m_strDomain = domain.bstrVal;
+    item.m_strUser = user.bstrVal;
+    item.m_dwPermission = permission.ulVal;
+    item.m_dwFlags = itemFlags.ulVal;
+
+    CHelperSecureObject secure;
+    EXPLICIT_ACCESS_W entry = {};
+    DWORD code = secure.BuildExplicitAccess(item, entry);
+    if (code == ERROR_SUCCESS) {
+        code = secure.UpdateObjectSecurity(item, &entry);
+    }
+    if (entry.Trustee.ptstrName) {
+        ::LocalFree(entry.Trustee.ptstrName);
+    }
+
+    if (result) {
+        ::VariantClear(result);
+        result->vt = VT_UI4;
+        result->ulVal = code;
+    }
+    return S_OK;
+}
+
+DWORD CHelperObject::AddConnection(DWORD kind, DWORD /*reserved*/)
+{
+    if (kind & EXTCONN_STRONG) {
+        ++m_connections;
+        if (m_connections > m_baseline) {
+            m_clientCame = true;
+        }
+    }
+    return m_connections;
+}
+
+DWORD CHelperObject::ReleaseConnection(DWORD kind, DWORD /*reserved*/, BOOL /*lastReleaseCloses*/)
+{
+    if ((kind & EXTCONN_STRONG) && m_connections > 0) {
+        --m_connections;
+        if (m_clientCame && m_connections <= m_baseline) {
+            // Ends the message loop; the registration is revoked on the way out.
+            ::PostQuitMessage(0);
+        }
+    }
+    return m_connections;
+}
