@@ -1,26 +1,10 @@
 #include "helper64/ResourceTemplate.h"
 
+#include "inc/ComHolders.h"
+
 namespace {
 
 constexpr DWORD kNamedResource = 0xFFFFFFFF;
-
-class CFileHandle {
-public:
-    explicit CFileHandle(HANDLE handle) noexcept : m_h(handle) {}
-    CFileHandle(const CFileHandle&) = delete;
-    CFileHandle& operator=(const CFileHandle&) = delete;
-    ~CFileHandle()
-    {
-        if (valid()) {
-            ::CloseHandle(m_h);
-        }
-    }
-    bool valid() const noexcept { return m_h != INVALID_HANDLE_VALUE && m_h != nullptr; }
-    HANDLE get() const noexcept { return m_h; }
-
-private:
-    HANDLE m_h;
-};
 
 } // namespace
 
@@ -57,9 +41,9 @@ bool CResourceTemplate::ExtractToFile(_stringx<>& path)
         path = file;
     }
 
-    CFileHandle target(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+    qx::handle_holder target(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                      nullptr));
-    if (!target.valid()) {
+    if (!target) {
         return false;
     }
     DWORD written = 0;
