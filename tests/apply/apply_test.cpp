@@ -2,6 +2,7 @@
 // entries merge into real objects' DACLs is tested end to end by the installer tests.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 #include <functional>
@@ -370,5 +371,59 @@ TEST_F(Apply, HelperRouteTakesTheHelpersAnswer)
         EXPECT_EQ(object.lines, row.lines);
         EXPECT_EQ(helper.references, 1) << "the helper was not released exactly once";
         EXPECT_EQ(helper.calls, row.handOut ? std::vector<std::wstring>{call} : std::vector<std::wstring>{});
+    }
+}
+
+namespace {
+
+// What reached SetNamedSecurityInfoW: Wine keeps no DACL of a file or folder to
+// read back, so the merged list is checked on its way to the system.
+std::vector<Ace> g_written;
+SECURITY_INFORMATION g_writtenInformation = 0;
+
+DWORD WINAPI RecordingSetNamedSecurityInfoW(LPWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION information,
+                                            PSID owner, PSID group, PACL dacl, PACL sacl)
+{
+    g_written = ReadAces(dacl);
+    g_writtenInformation = information;
+    return ::SetNamedSecurityInfoW(name, type, information, owner, group, dacl, sacl);
+}
+
+} // namespace
+
+TEST_F(Apply, FilesAndFoldersGetTheMergedListWritten)
+{
+    const struct {
+        TestObject::Kind object;
+        LockObjectKind kind;
+        DWORD flags;
+        BYTE aceType;
+        BYTE aceFlags;
+    } rows[] = {
+        {TestObject::Kind::File, LockObjectKind::File, 0x08, ACCESS_ALLOWED_ACE_TYPE, 0},
+        {TestObject::Kind::File, LockObjectKind::File, 0x09, ACCESS_DENIED_ACE_TYPE, 0},
+        {TestObject::Kind::Folder, LockObjectKind::CreateFolder, 0x08, ACCESS_ALLOWED_ACE_TYPE,
+         OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE},
+        {TestObject::Kind::Folder, LockObjectKind::CreateFolder, 0x0A, ACCESS_ALLOWED_ACE_TYPE,
+         NO_PROPAGATE_INHERIT_ACE},
+    };
+    object.m_pfnSetNamedSecurityInfoW = &RecordingSetNamedSecurityInfoW;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "kind " << int(row.kind) << ", flags " << row.flags);
+        TestObject target(row.object, L"Merged");
+        // Whatever the system reports before stays: only the Users entry is new.
+        const std::vector<Ace> before = target.ReadDacl();
+        g_written.clear();
+
+        EXPECT_EQ(object.ApplyItem(MakeItem(target.Name(), row.kind, L"", L"Users", FILE_GENERIC_READ, row.flags)),
+                  0u);
+
+        EXPECT_EQ(g_writtenInformation, static_cast<SECURITY_INFORMATION>(DACL_SECURITY_INFORMATION));
+        const Ace added{row.aceType, row.aceFlags, FILE_GENERIC_READ, L"S-1-5-32-545"};
+        EXPECT_NE(std::find(g_written.begin(), g_written.end(), added), g_written.end());
+        for (const Ace& kept : before) {
+            EXPECT_NE(std::find(g_written.begin(), g_written.end(), kept), g_written.end()) << kept;
+        }
+        EXPECT_EQ(g_written.size(), before.size() + 1);
     }
 }
