@@ -1,57 +1,70 @@
-// What the helper tests share: a recording logger, the helper's path, process and
-// temporary-folder inspection, and COM for the test thread.
+// What the helper tests share: the helper's path, files, and a recording logger.
 #pragma once
 
 #include <windows.h>
 
-#include <gtest/gtest.h>
-
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "entry/SecureObject.h"
+#include "helper64/CreateBitUtilsHelper.h"
 
-// A secure object that keeps every log line.
+namespace helper_test {
+
+namespace fs = std::filesystem;
+
+// QXBEW.exe is built beside the test program.
+inline std::wstring HelperPath()
+{
+    wchar_t path[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return (fs::path(path).parent_path() / L"QXBEW.exe").wstring();
+}
+
+// With a trailing backslash, as the library's own names have it.
+inline std::wstring TempFolder()
+{
+    wchar_t path[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, path);
+    return path;
+}
+
+inline std::set<std::wstring> FolderEntries(const std::wstring& folder)
+{
+    std::set<std::wstring> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+        names.insert(entry.path().filename().wstring());
+    }
+    return names;
+}
+
+inline std::vector<char> ReadFileBytes(const std::wstring& path)
+{
+    std::ifstream file(fs::path(path), std::ios::binary);
+    return std::vector<char>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// True when the folder is gone.
+inline bool RemoveFolder(const std::wstring& folder)
+{
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+    return !fs::exists(folder, ignored);
+}
+
+} // namespace helper_test
+
+// A secure object that keeps every log line and reaches the real helper.
 class RecordingLogger : public CQXSecureObject {
 public:
     void Log(const _stringx<>& message) override { lines.push_back(message.str()); }
     HRESULT CreateBitUtilsHelper(IQXBEWUtils** helper) override
     {
-        *helper = nullptr;
-        return E_NOTIMPL;
+        return ::CreateBitUtilsHelper(*this, helper_test::HelperPath().c_str(), helper);
     }
     std::vector<std::wstring> lines;
-};
-
-namespace helper_test {
-
-// The folder of the test program, with a trailing backslash; QXBEW.exe is built there.
-std::wstring ProgramFolder();
-std::wstring HelperPath();
-std::wstring TempFolder();
-std::wstring NewGuidText(); // braced
-
-// Ids of the running processes whose executable file has this name.
-std::vector<DWORD> ProcessesNamed(const std::wstring& exeName);
-// Waits until no process of that name runs; false if one still does after timeoutMs.
-bool WaitUntilNoProcess(const std::wstring& exeName, DWORD timeoutMs);
-// Display names of the item monikers "!{GUID}" registered in the running object table.
-std::set<std::wstring> RegisteredHelperMonikers();
-
-std::set<std::wstring> FolderEntries(const std::wstring& folder);
-std::vector<char> ReadFileBytes(const std::wstring& path);
-// Deletes a folder with the files directly in it; true when it is gone.
-bool RemoveFolder(const std::wstring& folder);
-
-} // namespace helper_test
-
-// COM for the test thread, and the check that every test leaves no helper running.
-class HelperProcessTest : public ::testing::Test {
-protected:
-    void SetUp() override;
-    void TearDown() override;
-
-private:
-    HRESULT m_com = E_FAIL;
 };
