@@ -81,21 +81,11 @@ bool CQxLockPermissionsManager::FlagAndFilterComponent(LockPermissionsRow& row, 
 
 _stringx<> CQxLockPermissionsManager::GetTargetPath(const _stringx<>& directory)
 {
+    // Deep target folders are real; cut paths would lock the wrong object.
     _stringx<> path;
-    path.resize(MAX_PATH);
-    DWORD size = MAX_PATH;
-    UINT result;
-    {
-        _stringx<>::string_buffer buffer(path);
-        result = ::MsiGetTargetPathW(m_hInstall, directory.c_str(), buffer.get(), &size);
-    }
-    if (result == ERROR_MORE_DATA) {
-        // Deep target folders are real; cut paths would lock the wrong object.
-        ++size;
-        path.resize(size);
-        _stringx<>::string_buffer buffer(path);
-        ::MsiGetTargetPathW(m_hInstall, directory.c_str(), buffer.get(), &size);
-    }
+    ReadInstallerText(path, [&](wchar_t* buffer, DWORD* size) {
+        return ::MsiGetTargetPathW(m_hInstall, directory.c_str(), buffer, size);
+    });
     return path;
 }
 

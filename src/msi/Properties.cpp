@@ -4,12 +4,7 @@
 
 #include "entry/LockPermissionsManager.h"
 #include "msi/MsiHandle.h"
-
-namespace {
-
-const DWORD kInitialCapacity = 260;
-
-} // namespace
+#include "msi/Views.h"
 
 _stringx<> CQxLockPermissionsManager::FormatInstallerText(const _stringx<>& text)
 {
@@ -21,21 +16,10 @@ _stringx<> CQxLockPermissionsManager::FormatInstallerText(const _stringx<>& text
     ::MsiRecordSetStringW(record, 0, text);
 
     _stringx<> working;
-    working.resize(kInitialCapacity);
-    DWORD size = kInitialCapacity;
-    UINT result;
-    {
-        _stringx<>::string_buffer buffer(working);
-        result = ::MsiFormatRecordW(m_hInstall, record, buffer.get(), &size);
-    }
-    if (result == ERROR_MORE_DATA) {
-        ++size; // the reported size leaves out the terminator
-        if (working.length() < size) {
-            working.resize(size);
-        }
-        _stringx<>::string_buffer buffer(working);
-        ::MsiFormatRecordW(m_hInstall, record, buffer.get(), &size);
-    } else if (result != ERROR_SUCCESS) {
+    UINT result = ReadInstallerText(working, [&](wchar_t* buffer, DWORD* size) {
+        return ::MsiFormatRecordW(m_hInstall, record, buffer, size);
+    });
+    if (result != ERROR_SUCCESS && result != ERROR_MORE_DATA) {
         return _stringx<>();
     }
     return working;
@@ -44,18 +28,8 @@ _stringx<> CQxLockPermissionsManager::FormatInstallerText(const _stringx<>& text
 _stringx<> CQxLockPermissionsManager::GetProperty(const wchar_t* name)
 {
     _stringx<> value;
-    value.resize(kInitialCapacity);
-    DWORD size = kInitialCapacity;
-    UINT result;
-    {
-        _stringx<>::string_buffer buffer(value);
-        result = ::MsiGetPropertyW(m_hInstall, name, buffer.get(), &size);
-    }
-    if (result == ERROR_MORE_DATA) {
-        ++size; // the reported size leaves out the terminator
-        value.resize(size);
-        _stringx<>::string_buffer buffer(value);
-        ::MsiGetPropertyW(m_hInstall, name, buffer.get(), &size);
-    }
+    ReadInstallerText(value, [&](wchar_t* buffer, DWORD* size) {
+        return ::MsiGetPropertyW(m_hInstall, name, buffer, size);
+    });
     return value;
 }

@@ -19,3 +19,27 @@ UINT OpenExecuteFetch(CMsiHandle* view, MSIHANDLE database, CMsiHandle* record, 
 UINT OpenExecute(CMsiHandle* view, MSIHANDLE database, const wchar_t* queryTemplate, ...);
 // A field's text of any length; a null field gives the empty string.
 std::wstring GetRecordString(MSIHANDLE record, UINT field);
+
+// Reads a text of any length through an installer call of the form
+// call(buffer, &size): a first try in 260 characters, then one more in the size
+// the installer reports (which leaves out the terminator). The first call's result.
+template <class Call>
+UINT ReadInstallerText(_stringx<>& text, Call call)
+{
+    DWORD size = MAX_PATH;
+    text.resize(size);
+    UINT result;
+    {
+        _stringx<>::string_buffer buffer(text);
+        result = call(buffer.get(), &size);
+    }
+    if (result == ERROR_MORE_DATA) {
+        ++size;
+        if (text.length() < size) {
+            text.resize(size);
+        }
+        _stringx<>::string_buffer buffer(text);
+        call(buffer.get(), &size);
+    }
+    return result;
+}
