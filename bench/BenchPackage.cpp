@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "msi/MsiHandle.h"
-#include "support/scoped.h"
+#include "support/unique_any.h"
 
 namespace qxbench {
 
@@ -60,7 +60,7 @@ public:
             if (opened == INVALID_HANDLE_VALUE) {
                 return ::GetLastError();
             }
-            qx::handle_ptr out(opened);
+            qx::unique_file out(opened);
             DWORD written = 0;
             if (!::WriteFile(out.get(), m_text.data(), static_cast<DWORD>(m_text.size()), &written, nullptr) ||
                 written != m_text.size()) {
@@ -81,7 +81,7 @@ private:
 
 UINT WriteSummary(MSIHANDLE database)
 {
-    CMsiHandle summary;
+    qx::unique_msihandle summary;
     UINT result = ::MsiGetSummaryInformationW(database, nullptr, 8, summary.put());
     const struct {
         UINT id;
@@ -92,18 +92,18 @@ UINT WriteSummary(MSIHANDLE database)
                  {PIDSI_REVNUMBER, L"{3B9E27C4-61D0-4A85-9F3E-0C7A2D5E8B14}"}};
     for (const auto& text : texts) {
         if (result == ERROR_SUCCESS) {
-            result = ::MsiSummaryInfoSetPropertyW(summary, text.id, VT_LPSTR, 0, nullptr, text.text);
+            result = ::MsiSummaryInfoSetPropertyW(summary.get(), text.id, VT_LPSTR, 0, nullptr, text.text);
         }
     }
     // Schema 200; word count 2: compressed, so no source files are looked for.
     if (result == ERROR_SUCCESS) {
-        result = ::MsiSummaryInfoSetPropertyW(summary, PIDSI_PAGECOUNT, VT_I4, 200, nullptr, nullptr);
+        result = ::MsiSummaryInfoSetPropertyW(summary.get(), PIDSI_PAGECOUNT, VT_I4, 200, nullptr, nullptr);
     }
     if (result == ERROR_SUCCESS) {
-        result = ::MsiSummaryInfoSetPropertyW(summary, PIDSI_WORDCOUNT, VT_I4, 2, nullptr, nullptr);
+        result = ::MsiSummaryInfoSetPropertyW(summary.get(), PIDSI_WORDCOUNT, VT_I4, 2, nullptr, nullptr);
     }
     if (result == ERROR_SUCCESS) {
-        result = ::MsiSummaryInfoPersist(summary);
+        result = ::MsiSummaryInfoPersist(summary.get());
     }
     return result;
 }
@@ -192,22 +192,22 @@ std::wstring WritePackage(const std::wstring& folder, int rows, const std::wstri
 
     std::wstring path = folder + L"\\bench.msi";
     ::DeleteFileW(path.c_str());
-    CMsiHandle database;
+    qx::unique_msihandle database;
     UINT result = ::MsiOpenDatabaseW(path.c_str(), MSIDBOPEN_CREATE, database.put());
     for (const IdtTable* table :
          {&property, &directory, &component, &feature, &featureComponents, &file, &createFolder, &registry, &lock}) {
         if (result == ERROR_SUCCESS) {
-            result = table->Import(database, folder);
+            result = table->Import(database.get(), folder);
             if (result != ERROR_SUCCESS) {
                 std::printf("table %s not imported: %u\n", table->Name().c_str(), result);
             }
         }
     }
     if (result == ERROR_SUCCESS) {
-        result = WriteSummary(database);
+        result = WriteSummary(database.get());
     }
     if (result == ERROR_SUCCESS) {
-        result = ::MsiDatabaseCommit(database);
+        result = ::MsiDatabaseCommit(database.get());
     }
     if (result != ERROR_SUCCESS) {
         std::printf("package not written: %u\n", result);

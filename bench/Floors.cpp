@@ -7,7 +7,7 @@
 #include <cwchar>
 
 #include "msi/MsiHandle.h"
-#include "support/local_holder.h"
+#include "support/unique_any.h"
 
 namespace qxbench {
 
@@ -26,10 +26,10 @@ public:
 
 void LogLine(MSIHANDLE session, const std::wstring& text)
 {
-    CMsiHandle record(::MsiCreateRecord(2));
-    ::MsiRecordSetStringW(record, 0, kLogTemplate);
-    ::MsiRecordSetStringW(record, 1, text.c_str());
-    ::MsiProcessMessage(session, INSTALLMESSAGE_INFO, record);
+    qx::unique_msihandle record(::MsiCreateRecord(2));
+    ::MsiRecordSetStringW(record.get(), 0, kLogTemplate);
+    ::MsiRecordSetStringW(record.get(), 1, text.c_str());
+    ::MsiProcessMessage(session, INSTALLMESSAGE_INFO, record.get());
 }
 
 std::wstring Field(MSIHANDLE record, UINT field)
@@ -51,8 +51,8 @@ std::wstring Hex(unsigned value)
 
 // A query for one key, opened and executed, and its first row.
 struct Fetched {
-    CMsiHandle view;
-    CMsiHandle record;
+    qx::unique_msihandle view;
+    qx::unique_msihandle record;
 };
 
 Fetched FetchByKey(MSIHANDLE database, const wchar_t* head, const std::wstring& key)
@@ -60,8 +60,8 @@ Fetched FetchByKey(MSIHANDLE database, const wchar_t* head, const std::wstring& 
     std::wstring query = head + key + L"'";
     Fetched fetched;
     if (::MsiDatabaseOpenViewW(database, query.c_str(), fetched.view.put()) == ERROR_SUCCESS &&
-        ::MsiViewExecute(fetched.view, 0) == ERROR_SUCCESS) {
-        ::MsiViewFetch(fetched.view, fetched.record.put());
+        ::MsiViewExecute(fetched.view.get(), 0) == ERROR_SUCCESS) {
+        ::MsiViewFetch(fetched.view.get(), fetched.record.put());
     }
     return fetched;
 }
@@ -70,7 +70,7 @@ Fetched FetchByKey(MSIHANDLE database, const wchar_t* head, const std::wstring& 
 bool KeepComponent(MSIHANDLE session, MSIHANDLE database, const std::wstring& component, bool* is64Bit)
 {
     *is64Bit = (::MsiRecordGetInteger(
-                    FetchByKey(database, L"SELECT * FROM `Component` WHERE `Component` = '", component).record, 4) &
+                    FetchByKey(database, L"SELECT * FROM `Component` WHERE `Component` = '", component).record.get(), 4) &
                 0x100) != 0;
 
     LogLine(session, L"Attempting to determine component state for " + component);
@@ -116,19 +116,19 @@ struct LockRow {
 std::wstring CostFloor(MSIHANDLE session)
 {
     ComApartment apartment;
-    CMsiHandle database(::MsiGetActiveDatabase(session));
-    ::MsiDatabaseIsTablePersistentW(database, L"QXLockPermissions");
-    ::MsiDatabaseIsTablePersistentW(database, L"QXLockPermissions");
+    qx::unique_msihandle database(::MsiGetActiveDatabase(session));
+    ::MsiDatabaseIsTablePersistentW(database.get(), L"QXLockPermissions");
+    ::MsiDatabaseIsTablePersistentW(database.get(), L"QXLockPermissions");
 
     std::vector<LockRow> rows;
     {
-        CMsiHandle view;
-        ::MsiDatabaseOpenViewW(database, L"SELECT * FROM `QXLockPermissions`", view.put());
-        ::MsiViewExecute(view, 0);
-        for (CMsiHandle record; ::MsiViewFetch(view, record.put()) == ERROR_SUCCESS; record.reset()) {
-            rows.push_back({Field(record, 1), Field(record, 2), Field(record, 3), Field(record, 4),
-                            static_cast<DWORD>(::MsiRecordGetInteger(record, 5)),
-                            static_cast<DWORD>(::MsiRecordGetInteger(record, 6))});
+        qx::unique_msihandle view;
+        ::MsiDatabaseOpenViewW(database.get(), L"SELECT * FROM `QXLockPermissions`", view.put());
+        ::MsiViewExecute(view.get(), 0);
+        for (qx::unique_msihandle record; ::MsiViewFetch(view.get(), record.put()) == ERROR_SUCCESS; record.reset()) {
+            rows.push_back({Field(record.get(), 1), Field(record.get(), 2), Field(record.get(), 3), Field(record.get(), 4),
+                            static_cast<DWORD>(::MsiRecordGetInteger(record.get(), 5)),
+                            static_cast<DWORD>(::MsiRecordGetInteger(record.get(), 6))});
         }
     }
 
@@ -136,13 +136,13 @@ std::wstring CostFloor(MSIHANDLE session)
     for (LockRow& row : rows) {
         bool is64Bit = false;
         if (row.table == L"File") {
-            Fetched file = FetchByKey(database, L"SELECT * FROM `File` WHERE `File`='", row.object);
-            std::wstring component = Field(file.record, 2);
-            if (KeepComponent(session, database, component, &is64Bit)) {
+            Fetched file = FetchByKey(database.get(), L"SELECT * FROM `File` WHERE `File`='", row.object);
+            std::wstring component = Field(file.record.get(), 2);
+            if (KeepComponent(session, database.get(), component, &is64Bit)) {
                 Fetched componentRow =
-                    FetchByKey(database, L"SELECT * FROM `Component` WHERE `Component` = '", component);
-                std::wstring directory = Field(componentRow.record, 3);
-                std::wstring name = Field(file.record, 3);
+                    FetchByKey(database.get(), L"SELECT * FROM `Component` WHERE `Component` = '", component);
+                std::wstring directory = Field(componentRow.record.get(), 3);
+                std::wstring name = Field(file.record.get(), 3);
                 name.erase(0, name.rfind(L'|') + 1);
                 std::wstring path = TargetPath(session, directory);
                 if (path.empty() || path.back() != L'\\') {
@@ -154,18 +154,18 @@ std::wstring CostFloor(MSIHANDLE session)
                 Append(text, path, row.table, row.domain, row.user, row.permission, row.flags | (is64Bit ? 0x08 : 0x16));
             }
         } else if (row.table == L"CreateFolder") {
-            Fetched folder = FetchByKey(database, L"SELECT * FROM `CreateFolder` WHERE `Directory_`='", row.object);
-            if (KeepComponent(session, database, Field(folder.record, 2), &is64Bit)) {
+            Fetched folder = FetchByKey(database.get(), L"SELECT * FROM `CreateFolder` WHERE `Directory_`='", row.object);
+            if (KeepComponent(session, database.get(), Field(folder.record.get(), 2), &is64Bit)) {
                 std::wstring path = TargetPath(session, row.object);
                 LogLine(session, L"Got target path " + path + L" for directory " + row.object);
                 ::GetDriveTypeW(path.substr(0, 2).c_str());
                 Append(text, path, row.table, row.domain, row.user, row.permission, row.flags | (is64Bit ? 0x08 : 0x16));
             }
         } else {
-            Fetched key = FetchByKey(database, L"SELECT * FROM `Registry` WHERE `Registry`='", row.object);
-            ::MsiRecordGetInteger(key.record, 2); // every key of the package is under HKLM
-            std::wstring keyText = Field(key.record, 3);
-            if (KeepComponent(session, database, Field(key.record, 6), &is64Bit)) {
+            Fetched key = FetchByKey(database.get(), L"SELECT * FROM `Registry` WHERE `Registry`='", row.object);
+            ::MsiRecordGetInteger(key.record.get(), 2); // every key of the package is under HKLM
+            std::wstring keyText = Field(key.record.get(), 3);
+            if (KeepComponent(session, database.get(), Field(key.record.get(), 6), &is64Bit)) {
                 Append(text, L"MACHINE\\" + keyText, row.table, row.domain, row.user, row.permission,
                        row.flags | (is64Bit ? 0x08 : 0x16));
             }
@@ -210,7 +210,7 @@ namespace {
 // One item: the SID, the two log records (session 0: none) and the three calls.
 DWORD ApplyFloorItem(MSIHANDLE session, const FloorItem& item)
 {
-    qx::local_holder<void> sid(::LocalAlloc(LMEM_FIXED, SECURITY_MAX_SID_SIZE));
+    qx::unique_local<void> sid(::LocalAlloc(LMEM_FIXED, SECURITY_MAX_SID_SIZE));
     DWORD sidSize = SECURITY_MAX_SID_SIZE;
     ::CreateWellKnownSid(item.account, nullptr, sid.get(), &sidSize);
 
@@ -227,10 +227,10 @@ DWORD ApplyFloorItem(MSIHANDLE session, const FloorItem& item)
         LogLine(session, L"Getting existing security descriptor for '" + name + L"'");
     }
     PACL oldDacl = nullptr;
-    qx::local_holder<void> descriptor;
+    qx::unique_local<void> descriptor;
     DWORD result = ::GetNamedSecurityInfoW(&name[0], item.type, DACL_SECURITY_INFORMATION, nullptr, nullptr,
                                            &oldDacl, nullptr, descriptor.put());
-    qx::local_holder<ACL> newDacl;
+    qx::unique_local<ACL> newDacl;
     if (result == ERROR_SUCCESS) {
         result = ::SetEntriesInAclW(1, &entry, oldDacl, newDacl.put());
     }
@@ -257,7 +257,7 @@ double Microseconds()
 DWORD InstallFloor(MSIHANDLE session, const std::vector<FloorItem>& items)
 {
     ComApartment apartment;
-    CMsiHandle database(::MsiGetActiveDatabase(session));
+    qx::unique_msihandle database(::MsiGetActiveDatabase(session));
     std::wstring data(MAX_PATH, L'\0');
     DWORD size = MAX_PATH;
     if (::MsiGetPropertyW(session, L"CustomActionData", &data[0], &size) == ERROR_MORE_DATA) {
@@ -309,11 +309,11 @@ CallCosts MeasureCalls(MSIHANDLE session, const std::vector<FloorItem>& items, c
     }
     costs.driveType = (Microseconds() - start) / kSamples;
 
-    CMsiHandle database(::MsiGetActiveDatabase(session));
+    qx::unique_msihandle database(::MsiGetActiveDatabase(session));
     int queries = 0;
     start = Microseconds();
     for (std::size_t i = 0; i < fileKeys.size() && queries < kSamples; i += fileKeys.size() / kSamples + 1, ++queries) {
-        FetchByKey(database, L"SELECT * FROM `File` WHERE `File`='", fileKeys[i]);
+        FetchByKey(database.get(), L"SELECT * FROM `File` WHERE `File`='", fileKeys[i]);
     }
     costs.keyedQuery = queries ? (Microseconds() - start) / queries : 0;
 

@@ -30,9 +30,9 @@
 #include "Floors.h"
 #include "InstallSplit.h"
 #include "cost/CustomActionData.h"
-#include "entry/SecureObject.h"
+#include "support/log_sink.h"
 #include "msi/MsiHandle.h"
-#include "support/scoped.h"
+#include "support/unique_any.h"
 
 using namespace qxbench;
 
@@ -89,17 +89,9 @@ int WINAPI CountLogLine(LPVOID, UINT type, LPCWSTR)
     return IDOK;
 }
 
-class SilentLogger : public CQXSecureObject {
+class SilentLogger : public qx::log_sink {
 public:
-    HRESULT CreateBitUtilsHelper(IQXBEWUtils**) override { return E_NOTIMPL; }
-};
-
-struct RegistryKeyClose {
-    void operator()(HKEY key) const noexcept { ::RegCloseKey(key); }
-};
-
-struct LibraryFree {
-    void operator()(HMODULE module) const noexcept { ::FreeLibrary(module); }
+    void Log(const _stringx<>&) override {}
 };
 
 std::wstring ModuleFolder()
@@ -134,7 +126,7 @@ bool CreateObjects(const std::vector<FloorItem>& items)
                 std::printf("cannot create key %ls\n", item.name.c_str());
                 return false;
             }
-            std::unique_ptr<HKEY__, RegistryKeyClose> created(key);
+            qx::unique_hkey created(key);
             continue;
         }
         // Parent folders first; a folder item's name ends in a backslash.
@@ -148,7 +140,7 @@ bool CreateObjects(const std::vector<FloorItem>& items)
                 std::printf("cannot create file %ls\n", item.name.c_str());
                 return false;
             }
-            qx::handle_ptr created(file);
+            qx::unique_file created(file);
         }
     }
     return true;
@@ -211,24 +203,24 @@ public:
                                       : ::MsiOpenPackageW(package.c_str(), m_session.put());
         for (const wchar_t* action : {L"CostInitialize", L"FileCost", L"CostFinalize"}) {
             if (status == ERROR_SUCCESS) {
-                status = ::MsiDoActionW(m_session, action);
+                status = ::MsiDoActionW(m_session.get(), action);
             }
         }
         if (status == ERROR_SUCCESS) {
-            status = ::MsiSetTargetPathW(m_session, L"INSTALLDIR", m_root.c_str());
+            status = ::MsiSetTargetPathW(m_session.get(), L"INSTALLDIR", m_root.c_str());
         }
         if (status != ERROR_SUCCESS) {
             return Fail("no costed session", status);
         }
 
         g_logLines = 0;
-        if (m_costAction(m_session) != ERROR_SUCCESS) {
+        if (m_costAction(m_session.get()) != ERROR_SUCCESS) {
             return Fail("the cost action failed", 0);
         }
         long libraryLines = g_logLines;
-        m_text = Property(m_session, L"QXLockPermissionsInstall");
+        m_text = Property(m_session.get(), L"QXLockPermissionsInstall");
         g_logLines = 0;
-        if (qxbench::CostFloor(m_session) != m_text || g_logLines != libraryLines) {
+        if (qxbench::CostFloor(m_session.get()) != m_text || g_logLines != libraryLines) {
             return Fail("the cost floor wrote another text or another number of log lines", 0);
         }
         m_items = FloorItems(m_text);
@@ -236,15 +228,15 @@ public:
             return Fail("costing did not keep every row", 0);
         }
         if (!CreateObjects(m_items) ||
-            ::MsiSetPropertyW(m_session, L"CustomActionData", m_text.c_str()) != ERROR_SUCCESS) {
+            ::MsiSetPropertyW(m_session.get(), L"CustomActionData", m_text.c_str()) != ERROR_SUCCESS) {
             return Fail("objects not made", 0);
         }
 
         g_logLines = 0;
-        m_firstInstall = Timed([this] { Check(m_installAction(m_session)); }).ms;
+        m_firstInstall = Timed([this] { Check(m_installAction(m_session.get())); }).ms;
         libraryLines = g_logLines;
         g_logLines = 0;
-        qxbench::InstallFloor(m_session, m_items);
+        qxbench::InstallFloor(m_session.get(), m_items);
         if (g_logLines != libraryLines) {
             return Fail("the install floor wrote another number of log lines", 0);
         }
@@ -255,19 +247,19 @@ public:
 
     Run CostLibrary()
     {
-        return Timed([this] { Check(m_costAction(m_session)); });
+        return Timed([this] { Check(m_costAction(m_session.get())); });
     }
     Run CostFloor()
     {
-        return Timed([this] { qxbench::CostFloor(m_session); });
+        return Timed([this] { qxbench::CostFloor(m_session.get()); });
     }
     Run InstallLibrary()
     {
-        return Timed([this] { Check(m_installAction(m_session)); });
+        return Timed([this] { Check(m_installAction(m_session.get())); });
     }
     Run InstallFloor()
     {
-        return Timed([this] { Check(qxbench::InstallFloor(m_session, m_items)); });
+        return Timed([this] { Check(qxbench::InstallFloor(m_session.get(), m_items)); });
     }
     double Parse()
     {
@@ -284,7 +276,7 @@ public:
 
     InstallSplit SplitInstall()
     {
-        InstallSplit split = qxbench::SplitInstall(m_session);
+        InstallSplit split = qxbench::SplitInstall(m_session.get());
         Check(split.result);
         return split;
     }
@@ -297,7 +289,7 @@ public:
                 fileKeys.push_back(ObjectKey(row));
             }
         }
-        return qxbench::MeasureCalls(m_session, m_items, fileKeys);
+        return qxbench::MeasureCalls(m_session.get(), m_items, fileKeys);
     }
 
 private:
@@ -318,7 +310,7 @@ private:
     Action m_costAction;
     Action m_installAction;
     std::wstring m_folder, m_root, m_parent;
-    CMsiHandle m_session;
+    qx::unique_msihandle m_session;
     std::wstring m_text;
     std::vector<FloorItem> m_items;
     SilentLogger m_logger;
@@ -566,7 +558,7 @@ int main(int argc, char** argv)
         }
     }
 
-    std::unique_ptr<HINSTANCE__, LibraryFree> library(
+    qx::unique_hmodule library(
         ::LoadLibraryW((ModuleFolder() + L"QXLockPermissions.dll").c_str()));
     if (!library) {
         std::printf("QXLockPermissions.dll not found beside the program\n");

@@ -1,11 +1,12 @@
 // One explicit access entry per item, merged into the object's existing DACL.
 // Only the DACL is read and written, and no protection flag is passed, so the
 // object's inheritance settings and all other trustees' entries stay as they are.
-#include "entry/SecureObject.h"
+#include "apply/AccessEntries.h"
 
 #include <cstring>
 
-#include "support/local_holder.h"
+#include "apply/AccountResolution.h"
+#include "support/unique_any.h"
 
 namespace {
 
@@ -21,7 +22,8 @@ DWORD InheritanceFor(const PermissionsItem& item)
 
 } // namespace
 
-DWORD CQXSecureObject::BuildExplicitAccess(const PermissionsItem& item, EXPLICIT_ACCESS_W& entry)
+DWORD BuildExplicitAccess(CSecurityFunctions& security, qx::log_sink& log, const PermissionsItem& item,
+                          EXPLICIT_ACCESS_W& entry)
 {
     std::memset(&entry, 0, sizeof(entry));
     entry.grfAccessPermissions = item.m_dwPermission;
@@ -34,40 +36,53 @@ DWORD CQXSecureObject::BuildExplicitAccess(const PermissionsItem& item, EXPLICIT
     entry.Trustee.TrusteeType = TRUSTEE_IS_UNKNOWN;
 
     PSID sid = nullptr;
-    DWORD result = ResolveItemSid(item.m_strDomain, item.m_strUser, &sid);
+    DWORD result = ResolveItemSid(security, log, item.m_strDomain, item.m_strUser, &sid);
     entry.Trustee.ptstrName = static_cast<LPWSTR>(sid);
     return result;
 }
 
-DWORD CQXSecureObject::UpdateObjectSecurity(const PermissionsItem& item, EXPLICIT_ACCESS_W* entry)
+DWORD UpdateObjectSecurity(CSecurityFunctions& security, qx::log_sink& log, const PermissionsItem& item,
+                           EXPLICIT_ACCESS_W* entry)
 {
     // The named-security functions take a writable name.
     _stringx<> objectName(item.m_strObjectName);
-    Log(FormatText(L"Getting existing security descriptor for '%s'", item.m_strObjectName.c_str()));
+    log.Log(FormatText(L"Getting existing security descriptor for '%s'", item.m_strObjectName.c_str()));
     _stringx<>::string_buffer nameBuffer(objectName);
     LPWSTR name = nameBuffer.get();
 
-    qx::local_holder<void> descriptor;
+    qx::unique_local<void> descriptor;
     PACL oldDacl = nullptr; // points into the descriptor; null for a null DACL
-    DWORD result = GetNamedSecurityInfoW(name, item.m_objectType, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+    DWORD result = security.GetNamedSecurityInfoW(name, item.m_objectType, DACL_SECURITY_INFORMATION, nullptr, nullptr,
                                          &oldDacl, nullptr, descriptor.put());
     if (result != ERROR_SUCCESS) {
-        Log(FormatText(L"Failed to obtain existing security descriptor, last error: 0x%08x", result));
+        log.Log(FormatText(L"Failed to obtain existing security descriptor, last error: 0x%08x", result));
         return result;
     }
 
-    qx::local_holder<ACL> newDacl;
-    result = SetEntriesInAclW(1, entry, oldDacl, newDacl.put());
+    qx::unique_local<ACL> newDacl;
+    result = security.SetEntriesInAclW(1, entry, oldDacl, newDacl.put());
     if (result != ERROR_SUCCESS) {
-        Log(FormatText(L"Failed to set explicit access for new ACL, last error: 0x%08x", result));
+        log.Log(FormatText(L"Failed to set explicit access for new ACL, last error: 0x%08x", result));
         return result;
     }
 
-    Log(FormatText(L"Setting new security descriptor for '%s'", item.m_strObjectName.c_str()));
-    result = SetNamedSecurityInfoW(name, item.m_objectType, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+    log.Log(FormatText(L"Setting new security descriptor for '%s'", item.m_strObjectName.c_str()));
+    result = security.SetNamedSecurityInfoW(name, item.m_objectType, DACL_SECURITY_INFORMATION, nullptr, nullptr,
                                    newDacl.get(), nullptr);
     if (result != ERROR_SUCCESS) {
-        Log(FormatText(L"Failed to set new security descriptor, last error: 0x%08x", result));
+        log.Log(FormatText(L"Failed to set new security descriptor, last error: 0x%08x", result));
     }
     return result;
+}
+
+DWORD ApplyItemInProcess(CSecurityFunctions& security, qx::log_sink& log, const PermissionsItem& item)
+{
+    EXPLICIT_ACCESS_W entry;
+    std::memset(&entry, 0, sizeof(entry));
+    DWORD result = BuildExplicitAccess(security, log, item, entry);
+    qx::unique_local<void> sid(entry.Trustee.ptstrName); // released after the update, on every path
+    if (result != ERROR_SUCCESS) {
+        return result;
+    }
+    return UpdateObjectSecurity(security, log, item, &entry);
 }

@@ -1,10 +1,10 @@
 // Account name resolution: well-known names, string SIDs, then a lookup by the
 // local computer. Every SID handed out lives in LocalAlloc memory.
-#include "entry/SecureObject.h"
+#include "apply/AccountResolution.h"
 
 #include <cstring>
 
-#include "support/local_holder.h"
+#include "support/unique_any.h"
 
 namespace {
 
@@ -60,20 +60,98 @@ const WellKnownAccount* FindWellKnownAccount(const _stringx<>& name)
     return nullptr;
 }
 
+bool LookupWellKnownSid(CSecurityFunctions& security, qx::log_sink& log, const _stringx<>& name, PSID* sid)
+{
+    const WellKnownAccount* account = FindWellKnownAccount(name);
+    if (!account) {
+        return false;
+    }
+    qx::unique_local<void> buffer(::LocalAlloc(LMEM_FIXED, kWellKnownSidSize));
+    if (!buffer) {
+        return false;
+    }
+
+    DWORD size = kWellKnownSidSize;
+    if (security.CreateWellKnownSid(account->type, nullptr, buffer.get(), &size)) {
+        *sid = buffer.release();
+        return true;
+    }
+    if (account->subAuthorityCount == 0) {
+        return false;
+    }
+
+    SID_IDENTIFIER_AUTHORITY authority = account->authority;
+    PSID temporary = nullptr;
+    if (!security.AllocateAndInitializeSid(&authority, account->subAuthorityCount, account->subAuthorities[0],
+                                  account->subAuthorities[1], 0, 0, 0, 0, 0, 0, &temporary) ||
+        !temporary) {
+        log.Log(FormatText(L"Failed to lookup wellknown account, last error: 0x%x", ::GetLastError()));
+        return false;
+    }
+    BOOL copied = security.CopySid(kWellKnownSidSize, buffer.get(), temporary);
+    security.FreeSid(temporary);
+    if (!copied) {
+        return false;
+    }
+    *sid = buffer.release();
+    return true;
+}
+
+PSID ResolveSidForAccountName(CSecurityFunctions& security, qx::log_sink& log, const _stringx<>& name)
+{
+    log.Log(FormatText(L"ResolveSidForAccountName: looking up account name '%s'", name.c_str()));
+    if (name.empty()) {
+        return nullptr;
+    }
+
+    qx::unique_local<void> sid(::LocalAlloc(LMEM_FIXED, kLookupSidSize));
+    if (!sid) {
+        return nullptr;
+    }
+    std::memset(sid.get(), 0, kLookupSidSize);
+
+    _stringx<> domain;
+    domain.resize(kLookupDomainLength);
+    DWORD sidSize = kLookupSidSize;
+    DWORD domainSize = kLookupDomainLength;
+    SID_NAME_USE use = SidTypeUnknown;
+    BOOL found;
+    {
+        _stringx<>::string_buffer domainBuffer(domain);
+        found = security.LookupAccountNameW(nullptr, name, sid.get(), &sidSize, domainBuffer, &domainSize, &use);
+    }
+    if (found && security.IsValidSid(sid.get())) {
+        return sid.release();
+    }
+
+    // The caller reads the lookup's error code after we return; the log goes
+    // through the installer, which is free to change it.
+    DWORD error = ::GetLastError();
+    if (found) {
+        log.Log(FormatText(L"Failed to lookup account name, SID is invalid, last error: 0x%08x", error));
+    } else {
+        log.Log(FormatText(L"Failed to lookup account name, last error: 0x%08x", error));
+    }
+    sid.reset();
+    ::SetLastError(error);
+    return nullptr;
+}
+
 } // namespace
 
-DWORD CQXSecureObject::ResolveItemSid(const _stringx<>& domain, const _stringx<>& user, PSID* sid)
+DWORD ResolveItemSid(CSecurityFunctions& security, qx::log_sink& log, const _stringx<>& domain,
+                     const _stringx<>& user, PSID* sid)
 {
-    if (LookupWellKnownSid(user, sid)) {
+    if (LookupWellKnownSid(security, log, user, sid)) {
         return ERROR_SUCCESS;
     }
 
     if (user.find(L"S-") == 0) {
-        qx::local_holder<void> converted;
-        if (!ConvertStringSidToSidW(user, converted.put())) {
+        qx::unique_local<void> converted;
+        if (!security.ConvertStringSidToSidW(user, converted.put())) {
             converted.release(); // nothing was allocated; never free what a failed call left there
         }
-        if (converted && IsValidSid(converted.get())) {
+        if (converted && security.IsValidSid(converted.get())) {
             *sid = converted.release();
             return ERROR_SUCCESS;
         }
@@ -93,87 +171,10 @@ DWORD CQXSecureObject::ResolveItemSid(const _stringx<>& domain, const _stringx<>
         }
     }
 
-    *sid = ResolveSidForAccountName(lookupName);
+    *sid = ResolveSidForAccountName(security, log, lookupName);
     if (*sid) {
         return ERROR_SUCCESS;
     }
     DWORD error = ::GetLastError();
     return error != ERROR_SUCCESS ? error : kNoSidWithoutError;
-}
-
-bool CQXSecureObject::LookupWellKnownSid(const _stringx<>& name, PSID* sid)
-{
-    const WellKnownAccount* account = FindWellKnownAccount(name);
-    if (!account) {
-        return false;
-    }
-    qx::local_holder<void> buffer(::LocalAlloc(LMEM_FIXED, kWellKnownSidSize));
-    if (!buffer) {
-        return false;
-    }
-
-    DWORD size = kWellKnownSidSize;
-    if (CreateWellKnownSid(account->type, nullptr, buffer.get(), &size)) {
-        *sid = buffer.release();
-        return true;
-    }
-    if (account->subAuthorityCount == 0) {
-        return false;
-    }
-
-    SID_IDENTIFIER_AUTHORITY authority = account->authority;
-    PSID temporary = nullptr;
-    if (!AllocateAndInitializeSid(&authority, account->subAuthorityCount, account->subAuthorities[0],
-                                  account->subAuthorities[1], 0, 0, 0, 0, 0, 0, &temporary) ||
-        !temporary) {
-        Log(FormatText(L"Failed to lookup wellknown account, last error: 0x%x", ::GetLastError()));
-        return false;
-    }
-    BOOL copied = CopySid(kWellKnownSidSize, buffer.get(), temporary);
-    FreeSid(temporary);
-    if (!copied) {
-        return false;
-    }
-    *sid = buffer.release();
-    return true;
-}
-
-PSID CQXSecureObject::ResolveSidForAccountName(const _stringx<>& name)
-{
-    Log(FormatText(L"ResolveSidForAccountName: looking up account name '%s'", name.c_str()));
-    if (name.empty()) {
-        return nullptr;
-    }
-
-    qx::local_holder<void> sid(::LocalAlloc(LMEM_FIXED, kLookupSidSize));
-    if (!sid) {
-        return nullptr;
-    }
-    std::memset(sid.get(), 0, kLookupSidSize);
-
-    _stringx<> domain;
-    domain.resize(kLookupDomainLength);
-    DWORD sidSize = kLookupSidSize;
-    DWORD domainSize = kLookupDomainLength;
-    SID_NAME_USE use = SidTypeUnknown;
-    BOOL found;
-    {
-        _stringx<>::string_buffer domainBuffer(domain);
-        found = LookupAccountNameW(nullptr, name, sid.get(), &sidSize, domainBuffer, &domainSize, &use);
-    }
-    if (found && IsValidSid(sid.get())) {
-        return sid.release();
-    }
-
-    // The caller reads the lookup's error code after we return; the log goes
-    // through the installer, which is free to change it.
-    DWORD error = ::GetLastError();
-    if (found) {
-        Log(FormatText(L"Failed to lookup account name, SID is invalid, last error: 0x%08x", error));
-    } else {
-        Log(FormatText(L"Failed to lookup account name, last error: 0x%08x", error));
-    }
-    sid.reset();
-    ::SetLastError(error);
-    return nullptr;
 }

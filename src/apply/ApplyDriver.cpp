@@ -1,6 +1,4 @@
-// Applies the items of the install action in order and lets the user decide
-// about each failure: Abort, Retry or Ignore.
-#include "entry/LockPermissionsManager.h"
+#include "apply/ApplyDriver.h"
 
 #include "apply/ApplyRules.h"
 #include "msi/MsiHandle.h"
@@ -24,32 +22,56 @@ public:
     ~RedirectionOff() { qx::set_fs_redirection(true); }
 };
 
+// Puts a failed item to the user as the package's error message messageId, worded
+// by its Error table: [2] the object, [3] the system's text, [4] the code. The
+// installer's answer.
+int PromptApplyError(MSIHANDLE hInstall, UINT messageId, DWORD error, const PermissionsItem& item)
+{
+    qx::unique_msihandle record(::MsiCreateRecord(4));
+    ::MsiRecordSetInteger(record.get(), 1, static_cast<int>(messageId));
+    ::MsiRecordSetStringW(record.get(), 2, item.m_strObjectName);
+
+    // Left empty when the system has no text for the code.
+    _stringx<> systemText;
+    systemText.resize(kSystemMessageLength);
+    {
+        _stringx<>::string_buffer buffer(systemText);
+        ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, buffer,
+                         kSystemMessageLength, nullptr);
+    }
+    ::MsiRecordSetStringW(record.get(), 3, systemText);
+    ::MsiRecordSetInteger(record.get(), 4, static_cast<int>(error));
+
+    return ::MsiProcessMessage(hInstall, kApplyErrorPrompt, record.get());
+}
+
 } // namespace
 
-DWORD CQxLockPermissionsManager::ApplyPermissionsItems()
+DWORD ApplyPermissionsItems(MSIHANDLE hInstall, qx::log_sink& log, const std::vector<PermissionsItem>& items,
+                            const _stringx<>& systemDirectory, const ApplyOneItem& applyItem)
 {
     std::size_t index = 0;
-    while (index < m_finalPermissionsItems.size()) {
-        const PermissionsItem& item = m_finalPermissionsItems[index];
+    while (index < items.size()) {
+        const PermissionsItem& item = items[index];
         DWORD result;
-        if (AppliesWithoutRedirection(item, m_strSystemDirectory)) {
+        if (AppliesWithoutRedirection(item, systemDirectory)) {
             RedirectionOff redirectionOff;
-            result = ApplyItem(item);
+            result = applyItem(item);
         } else {
-            result = ApplyItem(item);
+            result = applyItem(item);
         }
         if (result == ERROR_SUCCESS) {
             ++index;
             continue;
         }
 
-        Log(FormatText(L"Failed to apply permissions for object '%s', error 0x%08x", item.m_strObjectName.c_str(),
+        log.Log(FormatText(L"Failed to apply permissions for object '%s', error 0x%08x", item.m_strObjectName.c_str(),
                        result));
         if ((item.m_dwFlags & LOCKPERM_IGNORE_FAILURE) != 0) {
             ++index;
             continue;
         }
-        switch (PromptApplyError(kApplyErrorMessage, result, item)) {
+        switch (PromptApplyError(hInstall, kApplyErrorMessage, result, item)) {
         case IDRETRY:
             break;
         case IDIGNORE:
@@ -61,24 +83,4 @@ DWORD CQxLockPermissionsManager::ApplyPermissionsItems()
         }
     }
     return ERROR_SUCCESS;
-}
-
-int CQxLockPermissionsManager::PromptApplyError(UINT messageId, DWORD error, const PermissionsItem& item)
-{
-    CMsiHandle record(::MsiCreateRecord(4));
-    ::MsiRecordSetInteger(record, 1, static_cast<int>(messageId));
-    ::MsiRecordSetStringW(record, 2, item.m_strObjectName);
-
-    // Left empty when the system has no text for the code.
-    _stringx<> systemText;
-    systemText.resize(kSystemMessageLength);
-    {
-        _stringx<>::string_buffer buffer(systemText);
-        ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, buffer,
-                         kSystemMessageLength, nullptr);
-    }
-    ::MsiRecordSetStringW(record, 3, systemText);
-    ::MsiRecordSetInteger(record, 4, static_cast<int>(error));
-
-    return ::MsiProcessMessage(m_hInstall, kApplyErrorPrompt, record);
 }

@@ -2,10 +2,6 @@
 
 #include <cwctype>
 
-#include "entry/LockPermissionsManager.h"
-#include "helper64/ExtractHelper.h"
-#include "support/platform.h"
-
 const _stringx<> RecordSeparator(L"*");
 const _stringx<> FieldSeparator(L"|");
 
@@ -14,31 +10,10 @@ namespace {
 constexpr std::size_t kFieldsPerRecord = 6;
 const wchar_t kNoItemsMessage[] = L"No permissions items present. Skipping action...";
 
-} // namespace
-
-void SplitString(const _stringx<>& source, const _stringx<>& separator, DWORD options,
-                 std::vector<_stringx<>>& pieces)
-{
-    const bool dropEmpty = (options & SPLIT_DROP_EMPTY) != 0;
-    std::size_t start = 0;
-    for (std::size_t hit = source.find(separator, start); hit != _stringx<>::npos;
-         hit = source.find(separator, start)) {
-        if (!dropEmpty || hit > start) {
-            pieces.emplace_back(source.c_str() + start, hit - start);
-        }
-        start = hit + separator.length();
-    }
-    if (start < source.length()) {
-        pieces.emplace_back(source.c_str() + start, source.length() - start);
-    } else if (source.empty() && !dropEmpty) {
-        pieces.emplace_back();
-    }
-}
-
-namespace {
-
-// The number in [p, end) by the rules of ReadDataNumber; a NUL ends it, as it ends
-// a C string.
+// The number in [p, end) the way the writer writes it: leading blanks, an optional
+// sign (minus negates modulo 2^32), digits up to the first other character; no
+// digits give 0 and a value beyond 32 bits gives 0xFFFFFFFF. A NUL ends it, as it
+// ends a C string.
 DWORD ReadNumber(const wchar_t* p, const wchar_t* end)
 {
     while (p != end && *p && std::iswspace(*p)) {
@@ -73,36 +48,30 @@ struct Field {
 
 } // namespace
 
-DWORD ReadDataNumber(const _stringx<>& text)
-{
-    return ReadNumber(text.c_str(), text.c_str() + text.length());
-}
-
-void CQxLockPermissionsManager::AddItemToCustomActionData(const _stringx<>& objectName, const _stringx<>& table,
-                                                          const _stringx<>& domain, const _stringx<>& user,
-                                                          DWORD permission, DWORD flags)
+void AddItemToCustomActionData(_stringx<>& text, const _stringx<>& objectName, const _stringx<>& table,
+                               const _stringx<>& domain, const _stringx<>& user, DWORD permission, DWORD flags)
 {
     // Numbers travel as signed 32-bit decimals: 0x80000000 is written -2147483648.
     _stringx<> record;
     Format(record, L"%s|%s|%s|%s|%d|%d", objectName.c_str(), table.c_str(), domain.c_str(), user.c_str(),
            static_cast<int>(permission), static_cast<int>(flags));
-    if (!m_strCustomActionData.empty()) {
-        m_strCustomActionData.append(RecordSeparator);
+    if (!text.empty()) {
+        text.append(RecordSeparator);
     }
-    m_strCustomActionData.append(record);
+    text.append(record);
 }
 
-DWORD ParseCustomActionData(const _stringx<>& text, std::vector<PermissionsItem>& items, CQXSecureObject& logger)
+DWORD ParseCustomActionData(const _stringx<>& text, std::vector<PermissionsItem>& items, qx::log_sink& log)
 {
     if (text.empty()) {
-        logger.Log(kNoItemsMessage);
+        log.Log(kNoItemsMessage);
         return ERROR_NO_MORE_ITEMS;
     }
     // One pass over the text, each character lowered once and compared with both
     // one-character separators as the string's search compares it. The records and
-    // fields are those that splitting the text at "*" and each record at "|" with
-    // SplitString gives, without a copy of each record: a last separator adds no
-    // empty piece, and an empty record is one empty field.
+    // fields are those that splitting the text at "*" and each record at "|" gives,
+    // without a copy of each record: a last separator adds no empty piece, and an
+    // empty record is one empty field.
     const wint_t recordMark = std::towlower(RecordSeparator[0]);
     const wint_t fieldMark = std::towlower(FieldSeparator[0]);
     const wchar_t* const end = text.c_str() + text.length();
@@ -131,7 +100,7 @@ DWORD ParseCustomActionData(const _stringx<>& text, std::vector<PermissionsItem>
             ++count;
         }
         if (count < kFieldsPerRecord) {
-            logger.Log(L"Item contains invalid data");
+            log.Log(L"Item contains invalid data");
             return ERROR_INVALID_PARAMETER;
         }
         PermissionsItem item;
@@ -149,24 +118,4 @@ DWORD ParseCustomActionData(const _stringx<>& text, std::vector<PermissionsItem>
         record = at + 1; // a text that ends in a record separator has no empty last record
     }
     return ERROR_SUCCESS;
-}
-
-DWORD CQxLockPermissionsManager::GetItemsFromCustomActionData()
-{
-    m_strCustomActionData = GetProperty(L"CustomActionData");
-    if (m_strCustomActionData.empty()) {
-        Log(kNoItemsMessage);
-        return ERROR_NO_MORE_ITEMS;
-    }
-
-    wchar_t systemDirectory[MAX_PATH] = {};
-    ::GetSystemDirectoryW(systemDirectory, MAX_PATH);
-    m_strSystemDirectory = systemDirectory;
-
-    // Only a 32-bit library on 64-bit Windows needs the helper for the native registry view.
-    if (qx::running_on_wow64()) {
-        m_strHelperPath = ExtractHelperExecutable(*this);
-    }
-
-    return ParseCustomActionData(m_strCustomActionData, m_finalPermissionsItems, *this);
 }

@@ -1,10 +1,15 @@
 #include "cost/LockObjectResolution.h"
 
 #include <msidefs.h>
+#include <msiquery.h>
 
 #include <memory>
 
-#include "entry/LockPermissionsManager.h"
+#include "cost/ComponentFilter.h"
+#include "cost/CustomActionData.h"
+#include "cost/PermissionsItem.h"
+#include "msi/MsiHandle.h"
+#include "msi/Properties.h"
 #include "msi/Queries.h"
 #include "msi/Views.h"
 #include "support/paths.h"
@@ -26,7 +31,148 @@ constexpr UINT kRegistryComponentField = 6;
 
 constexpr DWORD kUniversalNameBufferBytes = 520;
 
+// Forms the name of the object whose record was fetched and whose component is
+// being installed: 0, or the status that ends the pass.
+using NameObject = DWORD (*)(const InstallerSession& session, const LockPermissionsRow& row, MSIHANDLE record,
+                             const _stringx<>& component, _stringx<>& objectName);
+
+// What each table word resolves through: the query for the object's record, the
+// line for a key the table lacks, where the record names the component, and how
+// the object is named.
+struct ObjectTable {
+    const _stringx<>& query;
+    const wchar_t* missingRecord;
+    UINT componentField;
+    NameObject name;
+};
+
+_stringx<> CurrentUserRootWord(MSIHANDLE hInstall)
+{
+    _stringx<> word = g_strRootUsers;
+    AppendPathPart(word, GetProperty(hInstall, L"UserSID"), L'\\');
+    return word;
+}
+
+DWORD NameFile(const InstallerSession& session, const LockPermissionsRow& /*row*/, MSIHANDLE record,
+               const _stringx<>& component, _stringx<>& objectName)
+{
+    qx::unique_msihandle componentView;
+    qx::unique_msihandle componentRecord;
+    OpenExecuteFetch(&componentView, session.hDatabase, &componentRecord, g_strQueryComponent, component.c_str());
+    _stringx<> directory = GetRecordString(componentRecord.get(), kComponentDirectoryField);
+
+    // FileName holds "short|long" or a single name.
+    _stringx<> longName = GetRecordString(record, kFileNameField);
+    std::size_t bar = longName.rfind(L'|');
+    if (bar != _stringx<>::npos) {
+        longName.erase(0, bar + 1);
+    }
+    objectName = GetTargetPath(session.hInstall, directory);
+    AppendPathPart(objectName, longName, L'\\');
+    session.log.Log(FormatText(L"Got target for file: %s", longName.c_str()));
+    ConvertToUniversalPath(objectName);
+    return ERROR_SUCCESS;
+}
+
+DWORD NameFolder(const InstallerSession& session, const LockPermissionsRow& row, MSIHANDLE /*record*/,
+                 const _stringx<>& /*component*/, _stringx<>& objectName)
+{
+    // The lock object key is itself the directory key; the path keeps its trailing backslash.
+    objectName = GetTargetPath(session.hInstall, row.m_strLockObject);
+    session.log.Log(
+        FormatText(L"Got target path %s for directory %s", objectName.c_str(), row.m_strLockObject.c_str()));
+    ConvertToUniversalPath(objectName);
+    return ERROR_SUCCESS;
+}
+
+DWORD NameRegistryKey(const InstallerSession& session, const LockPermissionsRow& /*row*/, MSIHANDLE record,
+                      const _stringx<>& /*component*/, _stringx<>& objectName)
+{
+    const int root = ::MsiRecordGetInteger(record, kRegistryRootField);
+    _stringx<> rootWord;
+    switch (root) {
+    case msidbRegistryRootClassesRoot:
+        rootWord = g_strRootClassesRoot;
+        break;
+    case msidbRegistryRootCurrentUser:
+        rootWord = CurrentUserRootWord(session.hInstall);
+        break;
+    case msidbRegistryRootLocalMachine:
+        rootWord = g_strRootMachine;
+        break;
+    case msidbRegistryRootUsers:
+        rootWord = g_strRootUsers;
+        break;
+    case -1: // per-machine or per-user, as ALLUSERS decides
+        rootWord = GetProperty(session.hInstall, L"ALLUSERS").equals(L"1") ? g_strRootMachine
+                                                                           : CurrentUserRootWord(session.hInstall);
+        break;
+    default:
+        session.log.Log(FormatText(L"Unknown registry root type: %x", root));
+        return ERROR_INVALID_PARAMETER;
+    }
+    // Registry names are named-security names already: no universal form.
+    objectName = CombinePath(rootWord, FormatInstallerText(session.hInstall, GetRecordString(record, kRegistryKeyField)));
+    return ERROR_SUCCESS;
+}
+
+// Indexed by LockObjectKind.
+const ObjectTable kObjectTables[] = {
+    {g_strQueryFile, L"Failed to query File table for permissions on '%s'", kFileComponentField, &NameFile},
+    {g_strQueryCreateFolder, L"Failed to fetch record from CreateFolder query for object '%s'",
+     kCreateFolderComponentField, &NameFolder},
+    {g_strQueryRegistry, L"Failed to query Registry table for object '%s'", kRegistryComponentField,
+     &NameRegistryKey},
+};
+
+DWORD ResolveRow(const InstallerSession& session, const ObjectTable& table, LockPermissionsRow& row,
+                 _stringx<>& customActionData)
+{
+    // Only the first record counts (a folder may have several CreateFolder rows).
+    qx::unique_msihandle view;
+    qx::unique_msihandle record;
+    if (OpenExecuteFetch(&view, session.hDatabase, &record, table.query, row.m_strLockObject.c_str()) ==
+        ERROR_NO_MORE_ITEMS) {
+        session.log.Log(FormatText(table.missingRecord, row.m_strLockObject.c_str()));
+        return ERROR_NO_MORE_ITEMS;
+    }
+    const _stringx<> component = GetRecordString(record.get(), table.componentField);
+
+    row.m_dwFlags |= QueryComponent64Bit(session, component) ? LOCKPERM_COMPONENT_64BIT : LOCKPERM_COMPONENT_32BIT;
+    DWORD status = ERROR_SUCCESS;
+    if (!QueryComponentInstalling(session, component, &status)) {
+        return status;
+    }
+
+    _stringx<> objectName;
+    status = table.name(session, row, record.get(), component, objectName);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    AddItemToCustomActionData(customActionData, objectName, row.m_strTable, row.m_strDomain, row.m_strUser,
+                              row.m_dwPermission, row.m_dwFlags);
+    return ERROR_SUCCESS;
+}
+
 } // namespace
+
+DWORD BuildFinalPermissionsItems(const InstallerSession& session, std::vector<LockPermissionsRow>& rows,
+                                 _stringx<>& customActionData)
+{
+    for (LockPermissionsRow& row : rows) {
+        const LockObjectKind kind = LockObjectKindFromTable(row.m_strTable.c_str(), row.m_strTable.length());
+        if (kind == LockObjectKind::Unknown) {
+            session.log.Log(
+                FormatText(L"QxLockPermissions: unknown table '%s' for lock object", row.m_strTable.c_str()));
+            return ERROR_INVALID_PARAMETER;
+        }
+        DWORD status = ResolveRow(session, kObjectTables[static_cast<DWORD>(kind)], row, customActionData);
+        if (status != ERROR_SUCCESS) {
+            return status;
+        }
+    }
+    return ERROR_SUCCESS;
+}
 
 void ConvertToUniversalPath(_stringx<>& path, const UniversalNameCalls& calls)
 {
@@ -48,157 +194,4 @@ void ConvertToUniversalPath(_stringx<>& path, const UniversalNameCalls& calls)
     if (result == NO_ERROR) {
         path = reinterpret_cast<const UNIVERSAL_NAME_INFOW*>(buffer.get())->lpUniversalName;
     }
-}
-
-DWORD CQxLockPermissionsManager::BuildFinalPermissionsItems()
-{
-    for (LockPermissionsRow& row : m_allPermissionsItems) {
-        DWORD status;
-        if (row.m_strTable.equals(L"File")) {
-            status = ResolveFileRow(row);
-        } else if (row.m_strTable.equals(L"CreateFolder")) {
-            status = ResolveCreateFolderRow(row);
-        } else if (row.m_strTable.equals(L"Registry")) {
-            status = ResolveRegistryRow(row);
-        } else {
-            Log(FormatText(L"QxLockPermissions: unknown table '%s' for lock object", row.m_strTable.c_str()));
-            return ERROR_INVALID_PARAMETER;
-        }
-        if (status != ERROR_SUCCESS) {
-            return status;
-        }
-    }
-    return ERROR_SUCCESS;
-}
-
-bool CQxLockPermissionsManager::FlagAndFilterComponent(LockPermissionsRow& row, const _stringx<>& component,
-                                                       DWORD& status)
-{
-    row.m_dwFlags |= QueryComponent64Bit(component) ? LOCKPERM_COMPONENT_64BIT : LOCKPERM_COMPONENT_32BIT;
-    status = ERROR_SUCCESS;
-    return QueryComponentInstalling(component, &status);
-}
-
-_stringx<> CQxLockPermissionsManager::GetTargetPath(const _stringx<>& directory)
-{
-    // Deep target folders are real; cut paths would lock the wrong object.
-    _stringx<> path;
-    ReadInstallerText(path, [&](wchar_t* buffer, DWORD* size) {
-        return ::MsiGetTargetPathW(m_hInstall, directory.c_str(), buffer, size);
-    });
-    return path;
-}
-
-DWORD CQxLockPermissionsManager::ResolveFileRow(LockPermissionsRow& row)
-{
-    CMsiHandle fileView;
-    CMsiHandle fileRecord;
-    if (OpenExecuteFetch(&fileView, m_hDatabase, &fileRecord, g_strQueryFile, row.m_strLockObject.c_str()) ==
-        ERROR_NO_MORE_ITEMS) {
-        Log(FormatText(L"Failed to query File table for permissions on '%s'", row.m_strLockObject.c_str()));
-        return ERROR_NO_MORE_ITEMS;
-    }
-    _stringx<> component = GetRecordString(fileRecord, kFileComponentField);
-    DWORD status;
-    if (!FlagAndFilterComponent(row, component, status)) {
-        return status;
-    }
-
-    CMsiHandle componentView;
-    CMsiHandle componentRecord;
-    OpenExecuteFetch(&componentView, m_hDatabase, &componentRecord, g_strQueryComponent, component.c_str());
-    _stringx<> directory = GetRecordString(componentRecord, kComponentDirectoryField);
-
-    // FileName holds "short|long" or a single name.
-    _stringx<> longName = GetRecordString(fileRecord, kFileNameField);
-    std::size_t bar = longName.rfind(L'|');
-    if (bar != _stringx<>::npos) {
-        longName.erase(0, bar + 1);
-    }
-    _stringx<> objectName = GetTargetPath(directory);
-    AppendPathPart(objectName, longName, L'\\');
-    Log(FormatText(L"Got target for file: %s", longName.c_str()));
-
-    ConvertToUniversalPath(objectName);
-    AddItemToCustomActionData(objectName, row.m_strTable, row.m_strDomain, row.m_strUser, row.m_dwPermission,
-                              row.m_dwFlags);
-    return ERROR_SUCCESS;
-}
-
-DWORD CQxLockPermissionsManager::ResolveCreateFolderRow(LockPermissionsRow& row)
-{
-    CMsiHandle view;
-    OpenExecute(&view, m_hDatabase, g_strQueryCreateFolder, row.m_strLockObject.c_str());
-    CMsiHandle record;
-    UINT fetched = ::MsiViewFetch(view, record.put());
-    if (fetched == ERROR_NO_MORE_ITEMS) {
-        Log(FormatText(L"Failed to fetch record from CreateFolder query for object '%s'",
-                       row.m_strLockObject.c_str()));
-        return ERROR_NO_MORE_ITEMS;
-    }
-    CheckMsiResult(fetched, L"MsiViewFetch");
-
-    _stringx<> component = GetRecordString(record, kCreateFolderComponentField);
-    DWORD status;
-    if (!FlagAndFilterComponent(row, component, status)) {
-        return status;
-    }
-    // The lock object key is itself the directory key; the path keeps its trailing backslash.
-    _stringx<> objectName = GetTargetPath(row.m_strLockObject);
-    Log(FormatText(L"Got target path %s for directory %s", objectName.c_str(), row.m_strLockObject.c_str()));
-
-    ConvertToUniversalPath(objectName);
-    AddItemToCustomActionData(objectName, row.m_strTable, row.m_strDomain, row.m_strUser, row.m_dwPermission,
-                              row.m_dwFlags);
-    return ERROR_SUCCESS;
-}
-
-DWORD CQxLockPermissionsManager::ResolveRegistryRow(LockPermissionsRow& row)
-{
-    CMsiHandle view;
-    CMsiHandle record;
-    if (OpenExecuteFetch(&view, m_hDatabase, &record, g_strQueryRegistry, row.m_strLockObject.c_str()) ==
-        ERROR_NO_MORE_ITEMS) {
-        Log(FormatText(L"Failed to query Registry table for object '%s'", row.m_strLockObject.c_str()));
-        return ERROR_NO_MORE_ITEMS;
-    }
-    int root = ::MsiRecordGetInteger(record, kRegistryRootField);
-    _stringx<> key = FormatInstallerText(GetRecordString(record, kRegistryKeyField));
-    _stringx<> component = GetRecordString(record, kRegistryComponentField);
-    DWORD status;
-    if (!FlagAndFilterComponent(row, component, status)) {
-        return status;
-    }
-
-    _stringx<> rootWord;
-    switch (root) {
-    case msidbRegistryRootClassesRoot:
-        rootWord = g_strRootClassesRoot;
-        break;
-    case msidbRegistryRootCurrentUser:
-        rootWord = CurrentUserRootWord();
-        break;
-    case msidbRegistryRootLocalMachine:
-        rootWord = g_strRootMachine;
-        break;
-    case msidbRegistryRootUsers:
-        rootWord = g_strRootUsers;
-        break;
-    case -1: // per-machine or per-user, as ALLUSERS decides
-        rootWord = GetProperty(L"ALLUSERS").equals(L"1") ? g_strRootMachine : CurrentUserRootWord();
-        break;
-    default:
-        Log(FormatText(L"Unknown registry root type: %x", root));
-        return ERROR_INVALID_PARAMETER;
-    }
-    AddItemToCustomActionData(CombinePath(rootWord, key), row.m_strTable, row.m_strDomain, row.m_strUser,
-                              row.m_dwPermission, row.m_dwFlags);
-    return ERROR_SUCCESS;
-}
-
-_stringx<> CQxLockPermissionsManager::CurrentUserRootWord()
-{
-    _stringx<> word = g_strRootUsers;
-    AppendPathPart(word, GetProperty(L"UserSID"), L'\\');
-    return word;
 }

@@ -1,15 +1,27 @@
-// Turning lock table rows into object names: file paths, folder paths, registry keys.
+// Turning lock table rows into object names (file paths, folder paths, registry
+// keys) and those into the custom action data text.
 #pragma once
 
 #include <windows.h>
 #include <winnetwk.h>
 
+#include <vector>
+
+#include "msi/InstallerSession.h"
+#include "msi/LockPermissionsRow.h"
 #include "support/stringx.h"
 
 // Registry root words as the named-security functions expect them.
 extern const _stringx<> g_strRootClassesRoot;
 extern const _stringx<> g_strRootMachine;
 extern const _stringx<> g_strRootUsers;
+
+// Resolves the rows in order, ORs each row's component flags into it, and appends
+// one record per row whose component is being installed to customActionData. 0, or
+// the status of the first row that failed (259: no such object, 87: unknown table
+// word or registry root), after which no further row is examined.
+DWORD BuildFinalPermissionsItems(const InstallerSession& session, std::vector<LockPermissionsRow>& rows,
+                                 _stringx<>& customActionData);
 
 // The system calls behind ConvertToUniversalPath; tests substitute them, since no
 // drive can be made to look remote in every test environment.

@@ -1,10 +1,5 @@
 #include "cost/PermissionsItem.h"
 
-LockObjectKind LockObjectKindFromTable(const _stringx<>& table)
-{
-    return LockObjectKindFromTable(table.c_str(), table.length());
-}
-
 LockObjectKind LockObjectKindFromTable(const wchar_t* table, std::size_t length)
 {
     const struct {

@@ -1,5 +1,5 @@
-// The two shapes of a lock object: a row of the lock table at costing time and
-// a permission item, parsed from the custom action data, at install time.
+// A lock object at install time: a permission item, parsed from the custom action
+// data (at costing time it is a lock table row, msi/LockPermissionsRow.h).
 #pragma once
 
 #include <windows.h>
@@ -25,15 +25,6 @@ enum class LockObjectKind : DWORD {
     Unknown = 3,
 };
 
-struct LockPermissionsRow {
-    _stringx<> m_strLockObject; // key into the table named by m_strTable
-    _stringx<> m_strTable;      // "File", "CreateFolder" or "Registry", any case
-    _stringx<> m_strDomain;
-    _stringx<> m_strUser;
-    DWORD m_dwPermission = 0;
-    DWORD m_dwFlags = 0;
-};
-
 struct PermissionsItem {
     _stringx<> m_strObjectName;
     LockObjectKind m_kind = LockObjectKind::Unknown;
@@ -44,8 +35,7 @@ struct PermissionsItem {
     DWORD m_dwFlags = 0;
 };
 
-// The kind named by a table word, matched without regard to case over its whole length.
-LockObjectKind LockObjectKindFromTable(const _stringx<>& table);
-// The same for the length characters at table, which need no terminator.
+// The kind named by the table word of length characters at table (no terminator
+// needed), matched without regard to case over its whole length.
 LockObjectKind LockObjectKindFromTable(const wchar_t* table, std::size_t length);
 SE_OBJECT_TYPE ObjectTypeForKind(LockObjectKind kind);

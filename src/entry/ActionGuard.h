@@ -6,7 +6,7 @@
 
 #include <exception>
 
-#include "entry/LockPermissionsManager.h"
+#include "msi/InstallerLog.h"
 #include "support/com_exception.h"
 #include "support/stringx.h"
 
@@ -18,7 +18,7 @@ template <class MakeMessage>
 void LogActionFailure(MSIHANDLE hInstall, MakeMessage makeMessage) noexcept
 {
     try {
-        CQxLockPermissionsManager::WriteLogLine(hInstall, makeMessage());
+        WriteLogLine(hInstall, makeMessage());
     } catch (...) {
         // No memory for the message: the result still reports the failure.
     }

@@ -2,62 +2,38 @@
 
 #include <objbase.h>
 
-#include "msi/MsiHandle.h"
-#include "support/files.h"
+#include "apply/ApplyDriver.h"
+#include "cost/CustomActionData.h"
+#include "cost/LockObjectResolution.h"
+#include "entry/module.h"
+#include "helper64/CreateBitUtilsHelper.h"
+#include "helper64/ExtractHelper.h"
+#include "msi/InstallerLog.h"
+#include "msi/LockTableReader.h"
+#include "msi/Properties.h"
+#include "msi/Queries.h"
+#include "support/platform.h"
 
 namespace {
 
-const wchar_t kLogTemplate[] = L"Qelmora [Time]: [1]";
-const wchar_t kLockTable[] = L"QXLockPermissions";
 const wchar_t kCustomActionDataProperty[] = L"QXLockPermissionsInstall";
-
-const int kHelperDeleteAttempts = 5;
-const DWORD kHelperDeleteWaitMs = 500;
 
 } // namespace
 
-CQxLockPermissionsManager::CQxLockPermissionsManager(MSIHANDLE hInstall) : m_hInstall(hInstall), m_hDatabase(0)
+CQxLockPermissionsManager::CQxLockPermissionsManager(MSIHANDLE hInstall) : m_hInstall(hInstall)
 {
     // The helper proxy needs an apartment on this thread for the whole call.
     ::CoInitialize(nullptr);
-    m_hDatabase = ::MsiGetActiveDatabase(hInstall);
+    m_hDatabase.reset(::MsiGetActiveDatabase(hInstall));
 }
 
 CQxLockPermissionsManager::~CQxLockPermissionsManager()
 {
-    if (m_hDatabase) {
-        ::MsiCloseHandle(m_hDatabase);
-        m_hDatabase = 0;
-    }
+    m_hDatabase.reset();
     if (!m_strHelperPath.empty()) {
-        RemoveHelperFile();
+        RemoveHelperExecutable(m_strHelperPath);
     }
     ::CoUninitialize();
-}
-
-void CQxLockPermissionsManager::RemoveHelperFile() noexcept
-{
-    try {
-        // The helper process may still hold its image open for a moment after it ends.
-        bool deleted = false;
-        for (int attempt = 0; attempt < kHelperDeleteAttempts && !deleted; ++attempt) {
-            deleted = qx::delete_file(m_strHelperPath);
-            ::Sleep(kHelperDeleteWaitMs);
-        }
-        if (!deleted) {
-            return;
-        }
-        std::size_t slash = m_strHelperPath.rfind(L'\\');
-        std::size_t forward = m_strHelperPath.rfind(L'/');
-        if (forward != _stringx<>::npos && (slash == _stringx<>::npos || forward > slash)) {
-            slash = forward;
-        }
-        if (slash != _stringx<>::npos) {
-            qx::remove_directory(m_strHelperPath.substr(0, slash));
-        }
-    } catch (...) {
-        // Clean-up failures do not change the action's result.
-    }
 }
 
 void CQxLockPermissionsManager::Log(const _stringx<>& message)
@@ -65,21 +41,15 @@ void CQxLockPermissionsManager::Log(const _stringx<>& message)
     WriteLogLine(m_hInstall, message);
 }
 
-void CQxLockPermissionsManager::WriteLogLine(MSIHANDLE hInstall, const _stringx<>& message) noexcept
+HRESULT CQxLockPermissionsManager::CreateBitUtilsHelper(IQXBEWUtils** helper)
 {
-    CMsiHandle record(::MsiCreateRecord(2));
-    if (!record) {
-        return;
-    }
-    ::MsiRecordSetStringW(record, 0, kLogTemplate);
-    ::MsiRecordSetStringW(record, 1, message);
-    ::MsiProcessMessage(hInstall, INSTALLMESSAGE_INFO, record);
+    return ::CreateBitUtilsHelper(*this, m_strHelperPath, helper);
 }
 
 UINT CQxLockPermissionsManager::RunCost()
 {
     // 0 is a temporary table and counts as present; 2 and above mean none.
-    if (::MsiDatabaseIsTablePersistentW(m_hDatabase, kLockTable) >= MSICONDITION_NONE) {
+    if (::MsiDatabaseIsTablePersistentW(m_hDatabase.get(), g_szLockTable) >= MSICONDITION_NONE) {
         Log(L"Qelmora permissions table not present, skipping action...");
         return ERROR_SUCCESS;
     }
@@ -114,4 +84,36 @@ UINT CQxLockPermissionsManager::RunInstall()
         return ERROR_INSTALL_FAILURE;
     }
     return ERROR_SUCCESS;
+}
+
+DWORD CQxLockPermissionsManager::GetAllPermissionsItems()
+{
+    return ::GetAllPermissionsItems(Session(), m_allPermissionsItems);
+}
+
+DWORD CQxLockPermissionsManager::BuildFinalPermissionsItems()
+{
+    return ::BuildFinalPermissionsItems(Session(), m_allPermissionsItems, m_strCustomActionData);
+}
+
+DWORD CQxLockPermissionsManager::GetItemsFromCustomActionData()
+{
+    m_strCustomActionData = GetProperty(m_hInstall, L"CustomActionData");
+    // An empty text is the reader's to report; nothing is prepared for it.
+    if (!m_strCustomActionData.empty()) {
+        wchar_t systemDirectory[MAX_PATH] = {};
+        ::GetSystemDirectoryW(systemDirectory, MAX_PATH);
+        m_strSystemDirectory = systemDirectory;
+        // Only a 32-bit library on 64-bit Windows needs the helper for the native registry view.
+        if (qx::running_on_wow64()) {
+            m_strHelperPath = ExtractHelperExecutable(*this, qx::g_hModule);
+        }
+    }
+    return ParseCustomActionData(m_strCustomActionData, m_finalPermissionsItems, *this);
+}
+
+DWORD CQxLockPermissionsManager::ApplyPermissionsItems()
+{
+    return ::ApplyPermissionsItems(m_hInstall, *this, m_finalPermissionsItems, m_strSystemDirectory,
+                                   [this](const PermissionsItem& item) { return ApplyItem(item); });
 }

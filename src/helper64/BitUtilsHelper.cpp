@@ -4,24 +4,31 @@
 
 #include "helper64/ModuleLock.h"
 #include "inc/CoCreate.h"
-#include "inc/ComHolders.h"
+#include "support/variant.h"
 
 namespace {
 
 constexpr HRESULT kExceptionFacility = static_cast<HRESULT>(0x80040000);
 
-// The strings and values of an exception record, freed whatever the outcome.
-struct ExceptionRecord : EXCEPINFO {
-    ExceptionRecord() noexcept : EXCEPINFO() {}
-    ExceptionRecord(const ExceptionRecord&) = delete;
-    ExceptionRecord& operator=(const ExceptionRecord&) = delete;
-    ~ExceptionRecord()
-    {
-        ::SysFreeString(bstrSource);
-        ::SysFreeString(bstrDescription);
-        ::SysFreeString(bstrHelpFile);
+// What a call gives back: a raised exception (DISP_E_EXCEPTION) becomes
+// 0x80040000 | wCode, else its scode, else stays as it is. The record's strings
+// are freed whatever the outcome.
+HRESULT Translate(HRESULT hr, EXCEPINFO& exception)
+{
+    if (hr == DISP_E_EXCEPTION && exception.pfnDeferredFillIn) {
+        exception.pfnDeferredFillIn(&exception);
     }
-};
+    ::SysFreeString(exception.bstrSource);
+    ::SysFreeString(exception.bstrDescription);
+    ::SysFreeString(exception.bstrHelpFile);
+    if (hr != DISP_E_EXCEPTION) {
+        return hr;
+    }
+    if (exception.wCode != 0) {
+        return kExceptionFacility | exception.wCode;
+    }
+    return exception.scode != 0 ? exception.scode : DISP_E_EXCEPTION;
+}
 
 } // namespace
 
@@ -32,11 +39,8 @@ CBitUtilsHelper::CBitUtilsHelper() noexcept
 
 CBitUtilsHelper::~CBitUtilsHelper()
 {
-    if (m_pDispatch) {
-        // Lets the helper process end: its last client connection goes away.
-        m_pDispatch->Release();
-        m_pDispatch = nullptr;
-    }
+    // Lets the helper process end: its last client connection goes away.
+    m_pDispatch.reset();
     qx::module_unlock();
 }
 
@@ -51,8 +55,17 @@ HRESULT CBitUtilsHelper::CreateInstance(CBitUtilsHelper** proxy) noexcept
 
 HRESULT CBitUtilsHelper::Initialize(const _stringx<>& path)
 {
-    return CoCreateFromExecutable(path.c_str(), CLSID_QXBEWUtils, IID_IDispatch,
-                                  reinterpret_cast<void**>(&m_pDispatch));
+    qx::com_ptr<IDispatch> dispatch;
+    HRESULT hr = CoCreateFromExecutable(path.c_str(), CLSID_QXBEWUtils, IID_IDispatch, dispatch.put_void());
+    if (SUCCEEDED(hr)) {
+        Attach(dispatch.release());
+    }
+    return hr;
+}
+
+void CBitUtilsHelper::Attach(IDispatch* dispatch) noexcept
+{
+    m_pDispatch.reset(dispatch);
 }
 
 HRESULT CBitUtilsHelper::QueryInterface(REFIID iid, void** object)
@@ -108,74 +121,45 @@ HRESULT CBitUtilsHelper::Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DI
                        : E_POINTER;
 }
 
-HRESULT CBitUtilsHelper::InvokeHelper(VARIANT* result, DISPID id, WORD kind, const VARIANT& arg1,
-                                      const VARIANT& arg2, const VARIANT& arg3, const VARIANT& arg4,
-                                      const VARIANT& arg5)
+template <class... Arguments>
+HRESULT CBitUtilsHelper::Send(VARIANT* result, DISPID id, WORD kind, EXCEPINFO* exception, Arguments... arguments)
 {
     if (!m_pDispatch) {
         return E_POINTER;
     }
-    const VARIANT* given[] = {&arg1, &arg2, &arg3, &arg4, &arg5};
-    UINT count = 0;
-    while (count < 5 && given[count]->vt != VT_EMPTY) {
-        ++count;
-    }
     // Invoke takes the positional arguments last first.
-    qx::variant arguments[5];
-    for (UINT i = 0; i < count; ++i) {
-        arguments[count - 1 - i].copy_from(*given[i]);
-    }
-    DISPID putId = DISPID_PROPERTYPUT;
-    DISPPARAMS params = {};
-    params.rgvarg = count ? arguments : nullptr;
-    params.cArgs = count;
-    if (kind == DISPATCH_PROPERTYPUT) {
-        params.rgdispidNamedArgs = &putId;
-        params.cNamedArgs = 1;
-    }
-    ExceptionRecord exception;
-    UINT argumentError = 0;
-    HRESULT hr = m_pDispatch->Invoke(id, IID_NULL, ::GetUserDefaultLCID(), kind, &params, result, &exception,
-                                     &argumentError);
-    if (hr != DISP_E_EXCEPTION) {
-        return hr;
-    }
-    if (exception.pfnDeferredFillIn) {
-        exception.pfnDeferredFillIn(&exception);
-    }
-    if (exception.wCode != 0) {
-        return kExceptionFacility | exception.wCode;
-    }
-    return exception.scode != 0 ? exception.scode : DISP_E_EXCEPTION;
+    constexpr UINT count = sizeof...(Arguments);
+    qx::variant values[count + 1];
+    UINT slot = count;
+    (values[--slot].set(arguments), ...);
+    (void)slot; // a call without arguments sets nothing
+    DISPPARAMS params = {count ? values : nullptr, nullptr, count, 0};
+    return m_pDispatch->Invoke(id, IID_NULL, ::GetUserDefaultLCID(), kind, &params, result, exception, nullptr);
+}
+
+template <class... Arguments>
+HRESULT CBitUtilsHelper::Call(VARIANT* result, DISPID id, WORD kind, Arguments... arguments)
+{
+    EXCEPINFO exception = {};
+    return Translate(Send(result, id, kind, &exception, arguments...), exception);
 }
 
 HRESULT CBitUtilsHelper::Method1(LONGLONG value, BSTR text)
 {
-    qx::variant first;
-    first.set_i8(value);
-    qx::variant second;
-    second.set_bstr(text);
     qx::variant result;
-    qx::variant none;
-    return InvokeHelper(&result, DISPID_QXBEW_METHOD1, DISPATCH_METHOD, first, second, none, none, none);
+    return Call(&result, DISPID_QXBEW_METHOD1, DISPATCH_METHOD, value, text);
 }
 
 HRESULT CBitUtilsHelper::Method2(BSTR text, LONGLONG value)
 {
-    qx::variant first;
-    first.set_bstr(text);
-    qx::variant second;
-    second.set_i8(value);
     qx::variant result;
-    qx::variant none;
-    return InvokeHelper(&result, DISPID_QXBEW_METHOD2, DISPATCH_METHOD, first, second, none, none, none);
+    return Call(&result, DISPID_QXBEW_METHOD2, DISPATCH_METHOD, text, value);
 }
 
 HRESULT CBitUtilsHelper::Method3()
 {
     qx::variant result;
-    qx::variant none;
-    return InvokeHelper(&result, DISPID_QXBEW_METHOD3, DISPATCH_METHOD, none, none, none, none, none);
+    return Call(&result, DISPID_QXBEW_METHOD3, DISPATCH_METHOD);
 }
 
 HRESULT CBitUtilsHelper::GetString(DISPID id, BSTR* value)
@@ -184,8 +168,7 @@ HRESULT CBitUtilsHelper::GetString(DISPID id, BSTR* value)
         return E_POINTER;
     }
     qx::variant result;
-    qx::variant none;
-    HRESULT hr = InvokeHelper(&result, id, DISPATCH_PROPERTYGET, none, none, none, none, none);
+    HRESULT hr = Call(&result, id, DISPATCH_PROPERTYGET);
     if (FAILED(hr)) {
         return hr;
     }
@@ -217,41 +200,20 @@ HRESULT CBitUtilsHelper::get_Property7(BSTR* value)
 
 HRESULT CBitUtilsHelper::Method8(BSTR first, BSTR second)
 {
-    qx::variant a1;
-    a1.set_bstr(first);
-    qx::variant a2;
-    a2.set_bstr(second);
     qx::variant result;
-    qx::variant none;
-    return InvokeHelper(&result, DISPID_QXBEW_METHOD8, DISPATCH_METHOD, a1, a2, none, none, none);
+    return Call(&result, DISPID_QXBEW_METHOD8, DISPATCH_METHOD, first, second);
 }
 
 HRESULT CBitUtilsHelper::Method9(BSTR first, BSTR second, BSTR third, BSTR fourth)
 {
-    qx::variant a1;
-    a1.set_bstr(first);
-    qx::variant a2;
-    a2.set_bstr(second);
-    qx::variant a3;
-    a3.set_bstr(third);
-    qx::variant a4;
-    a4.set_bstr(fourth);
     qx::variant result;
-    qx::variant none;
-    return InvokeHelper(&result, DISPID_QXBEW_METHOD9, DISPATCH_METHOD, a1, a2, a3, a4, none);
+    return Call(&result, DISPID_QXBEW_METHOD9, DISPATCH_METHOD, first, second, third, fourth);
 }
 
 HRESULT CBitUtilsHelper::Method10(BSTR first, BSTR second, LONG value)
 {
-    qx::variant a1;
-    a1.set_bstr(first);
-    qx::variant a2;
-    a2.set_bstr(second);
-    qx::variant a3;
-    a3.set_i4(value);
     qx::variant result;
-    qx::variant none;
-    return InvokeHelper(&result, DISPID_QXBEW_METHOD10, DISPATCH_METHOD, a1, a2, a3, none, none);
+    return Call(&result, DISPID_QXBEW_METHOD10, DISPATCH_METHOD, first, second, value);
 }
 
 HRESULT CBitUtilsHelper::GetBoolean(DISPID id, BSTR first, BSTR second, LONG value, VARIANT_BOOL flag,
@@ -261,18 +223,9 @@ HRESULT CBitUtilsHelper::GetBoolean(DISPID id, BSTR first, BSTR second, LONG val
         return E_POINTER;
     }
     *result = 0;
-    qx::variant a1;
-    a1.set_bstr(first);
-    qx::variant a2;
-    a2.set_bstr(second);
-    qx::variant a3;
-    a3.set_i4(value);
-    qx::variant a4;
-    // Only all sixteen bits set count as true.
-    a4.set_bool(flag == VARIANT_TRUE);
     qx::variant answer;
-    qx::variant none;
-    HRESULT hr = InvokeHelper(&answer, id, DISPATCH_METHOD, a1, a2, a3, a4, none);
+    // Only all sixteen bits set count as true.
+    HRESULT hr = Call(&answer, id, DISPATCH_METHOD, first, second, value, flag == VARIANT_TRUE);
     if (FAILED(hr)) {
         return hr;
     }
@@ -295,10 +248,10 @@ HRESULT CBitUtilsHelper::Method13(BSTR first, BSTR second, BSTR* inOutText, LONG
     if (!m_pDispatch) {
         return E_POINTER;
     }
-    // Positional arguments last first; the last two travel by reference.
+    // The last two travel by reference, and the call takes locale 0 and no exception record.
     qx::variant arguments[4];
-    arguments[3].set_bstr(first);
-    arguments[2].set_bstr(second);
+    arguments[3].set(first);
+    arguments[2].set(second);
     arguments[1].vt = VT_BSTR | VT_BYREF;
     arguments[1].pbstrVal = inOutText;
     arguments[0].vt = VT_I4 | VT_BYREF;
@@ -315,20 +268,10 @@ HRESULT CBitUtilsHelper::SetObjectPermissions(BSTR objectName, BSTR domain, BSTR
     if (!result) {
         return E_POINTER;
     }
-    if (!m_pDispatch) {
-        return E_POINTER;
-    }
-    qx::variant arguments[6];
-    arguments[5].set_bstr(objectName);
-    arguments[4].set_bstr(domain);
-    arguments[3].set_bstr(user);
-    arguments[2].set_ui4(objectType);
-    arguments[1].set_ui4(permission);
-    arguments[0].set_ui4(flags);
-    DISPPARAMS params = {arguments, nullptr, 6, 0};
+    // Its HRESULT comes back untranslated, and the result only in its own type.
     qx::variant answer;
-    HRESULT hr = m_pDispatch->Invoke(DISPID_QXBEW_SETOBJECTPERMISSIONS, IID_NULL, ::GetUserDefaultLCID(),
-                                     DISPATCH_METHOD, &params, &answer, nullptr, nullptr);
+    HRESULT hr = Send(&answer, DISPID_QXBEW_SETOBJECTPERMISSIONS, DISPATCH_METHOD, nullptr, objectName, domain,
+                      user, objectType, permission, flags);
     if (SUCCEEDED(hr) && answer.vt == VT_UI4) {
         *result = answer.ulVal;
     }

@@ -6,11 +6,13 @@
 #include <oaidl.h>
 
 #include "helper64/QXBEWUtils.h"
+#include "support/com_ptr.h"
 #include "support/stringx.h"
 
 // Single-threaded: the reference count is plain and the proxy stays on the thread
 // that made it. Allocation and VARIANT failures inside a call throw CAtlException;
-// failures of the helper come back as HRESULTs.
+// failures of the helper come back as HRESULTs. The library's module is locked
+// while a proxy exists.
 class CBitUtilsHelper : public IQXBEWUtils {
 public:
     // A new proxy with reference count 0; E_OUTOFMEMORY when it cannot be allocated.
@@ -18,6 +20,9 @@ public:
 
     // Starts the helper executable at path and binds to its dispatch object.
     HRESULT Initialize(const _stringx<>& path);
+    // Connects the proxy to a helper object that is already bound, taking over the
+    // caller's reference (Initialize ends here).
+    void Attach(IDispatch* dispatch) noexcept;
 
     // IUnknown. Only IUnknown and IQXBEWUtils are handed out; IDispatch is not,
     // although its operations are there.
@@ -52,22 +57,22 @@ public:
     HRESULT STDMETHODCALLTYPE SetObjectPermissions(BSTR objectName, BSTR domain, BSTR user, ULONG objectType,
                                                    ULONG permission, ULONG flags, ULONG* result) override;
 
-    // One call on the helper's object with up to five positional arguments, given in
-    // declaration order; the first VT_EMPTY one ends the list. A DISP_E_EXCEPTION
-    // comes back as 0x80040000 | wCode, else as its scode, else unchanged.
-    HRESULT InvokeHelper(VARIANT* result, DISPID id, WORD kind, const VARIANT& arg1, const VARIANT& arg2,
-                         const VARIANT& arg3, const VARIANT& arg4, const VARIANT& arg5);
-
-    virtual ~CBitUtilsHelper();
-
-    DWORD m_dwRef = 0;
-    IDispatch* m_pDispatch = nullptr; // owned; null until Initialize succeeds
-
 private:
     CBitUtilsHelper() noexcept;
     CBitUtilsHelper(const CBitUtilsHelper&) = delete;
     CBitUtilsHelper& operator=(const CBitUtilsHelper&) = delete;
+    virtual ~CBitUtilsHelper();
 
+    // One Invoke with the given positional arguments, in declaration order, in the
+    // user's default locale: E_POINTER before the helper is bound, else Invoke's result.
+    template <class... Arguments>
+    HRESULT Send(VARIANT* result, DISPID id, WORD kind, EXCEPINFO* exception, Arguments... arguments);
+    // The same, with a raised exception turned into an HRESULT.
+    template <class... Arguments>
+    HRESULT Call(VARIANT* result, DISPID id, WORD kind, Arguments... arguments);
     HRESULT GetString(DISPID id, BSTR* value);
     HRESULT GetBoolean(DISPID id, BSTR first, BSTR second, LONG value, VARIANT_BOOL flag, VARIANT_BOOL* result);
+
+    DWORD m_dwRef = 0;
+    qx::com_ptr<IDispatch> m_pDispatch; // null until Initialize succeeds
 };

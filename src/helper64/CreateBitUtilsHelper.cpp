@@ -1,37 +1,27 @@
 #include "helper64/CreateBitUtilsHelper.h"
 
-#include "entry/LockPermissionsManager.h"
 #include "helper64/BitUtilsHelper.h"
+#include "support/com_ptr.h"
 
-HRESULT CreateBitUtilsHelper(CQXSecureObject& logger, const _stringx<>& helperPath, IQXBEWUtils** helper)
+HRESULT CreateBitUtilsHelper(qx::log_sink& log, const _stringx<>& helperPath, IQXBEWUtils** helper)
 {
     if (!helper) {
         return E_POINTER;
     }
     *helper = nullptr;
-    CBitUtilsHelper* proxy = nullptr;
-    HRESULT hr = CBitUtilsHelper::CreateInstance(&proxy);
+    CBitUtilsHelper* created = nullptr;
+    HRESULT hr = CBitUtilsHelper::CreateInstance(&created);
     if (FAILED(hr)) {
-        logger.Log(FormatText(L"Error creating instance of 64-bit util helper: %x", static_cast<unsigned>(hr)));
+        log.Log(FormatText(L"Error creating instance of 64-bit util helper: %x", static_cast<unsigned>(hr)));
         return hr;
     }
-    proxy->AddRef();
-    try {
-        hr = proxy->Initialize(helperPath);
-    } catch (...) {
-        proxy->Release();
-        throw;
-    }
+    created->AddRef();
+    qx::com_ptr<CBitUtilsHelper> proxy(created); // released on every path that does not hand it out
+    hr = proxy->Initialize(helperPath);
     if (FAILED(hr)) {
-        logger.Log(FormatText(L"Failed to initialize 64-bit helper, error %x", static_cast<unsigned>(hr)));
-        proxy->Release();
+        log.Log(FormatText(L"Failed to initialize 64-bit helper, error %x", static_cast<unsigned>(hr)));
         return hr;
     }
-    *helper = proxy; // the caller takes over the one reference
+    *helper = proxy.release(); // the caller takes over the one reference
     return S_OK;
-}
-
-HRESULT CQxLockPermissionsManager::CreateBitUtilsHelper(IQXBEWUtils** helper)
-{
-    return ::CreateBitUtilsHelper(*this, m_strHelperPath, helper);
 }

@@ -1,17 +1,18 @@
 #include "helper64/ExtractHelper.h"
 
-#include "entry/SecureObject.h"
-#include "entry/module.h"
 #include "helper64/ResourceTemplate.h"
+#include "support/files.h"
 #include "support/platform.h"
 #include "support/temp_files.h"
 
-_stringx<> ExtractHelperExecutable(CQXSecureObject& logger)
-{
-    return ExtractHelperExecutable(logger, qx::g_hModule);
-}
+namespace {
 
-_stringx<> ExtractHelperExecutable(CQXSecureObject& logger, HMODULE module)
+const int kHelperDeleteAttempts = 5;
+const DWORD kHelperDeleteWaitMs = 500;
+
+} // namespace
+
+_stringx<> ExtractHelperExecutable(qx::log_sink& log, HMODULE module)
 {
     try {
         CResourceTemplate helper(L"QXBEWEXE", L"QXCUSTOM", module);
@@ -26,12 +27,37 @@ _stringx<> ExtractHelperExecutable(CQXSecureObject& logger, HMODULE module)
             path = file;
         }
         if (named && helper.ExtractToFile(path)) {
-            logger.Log(FormatText(L"Extracted QXBEW.exe to '%s'", path.c_str()));
+            log.Log(FormatText(L"Extracted QXBEW.exe to '%s'", path.c_str()));
             return path;
         }
     } catch (...) {
-        logger.Log(L"Unexpected exception extracting QXBEW.exe from QXLockPermissions.dll");
+        log.Log(L"Unexpected exception extracting QXBEW.exe from QXLockPermissions.dll");
     }
-    logger.Log(L"Error extracting QXBEW.exe from QXLockPermissions.dll");
+    log.Log(L"Error extracting QXBEW.exe from QXLockPermissions.dll");
     return _stringx<>();
+}
+
+void RemoveHelperExecutable(const _stringx<>& path) noexcept
+{
+    try {
+        // The helper process may still hold its image open for a moment after it ends.
+        bool deleted = false;
+        for (int attempt = 0; attempt < kHelperDeleteAttempts && !deleted; ++attempt) {
+            deleted = qx::delete_file(path);
+            ::Sleep(kHelperDeleteWaitMs);
+        }
+        if (!deleted) {
+            return;
+        }
+        std::size_t slash = path.rfind(L'\\');
+        std::size_t forward = path.rfind(L'/');
+        if (forward != _stringx<>::npos && (slash == _stringx<>::npos || forward > slash)) {
+            slash = forward;
+        }
+        if (slash != _stringx<>::npos) {
+            qx::remove_directory(path.substr(0, slash));
+        }
+    } catch (...) {
+        // Clean-up failures do not change the action's result.
+    }
 }

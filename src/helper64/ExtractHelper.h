@@ -1,12 +1,16 @@
-// Writes the 64-bit helper executable out of the library's own resources.
+// Writes the 64-bit helper executable out of the library's own resources, and
+// removes it again.
 #pragma once
 
+#include <windows.h>
+
+#include "support/log_sink.h"
 #include "support/stringx.h"
 
-class CQXSecureObject;
+// The full path of the helper written out of module's resources
+// ("...\{GUID}\wacXXXX.tmp"), or empty after any failure, which is logged. Never throws.
+_stringx<> ExtractHelperExecutable(qx::log_sink& log, HMODULE module);
 
-// The full path of the written helper ("...\{GUID}\wacXXXX.tmp"), or empty after any
-// failure, which is logged through logger. Never throws.
-_stringx<> ExtractHelperExecutable(CQXSecureObject& logger);
-// The same from a given module (the library's own in production).
-_stringx<> ExtractHelperExecutable(CQXSecureObject& logger, HMODULE module);
+// Deletes the extracted file, giving a helper that is still ending time to let go
+// of it, and then its folder; what cannot be deleted stays, unreported.
+void RemoveHelperExecutable(const _stringx<>& path) noexcept;

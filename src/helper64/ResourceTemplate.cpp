@@ -1,6 +1,6 @@
 #include "helper64/ResourceTemplate.h"
 
-#include "inc/ComHolders.h"
+#include "support/unique_any.h"
 
 namespace {
 
@@ -41,7 +41,7 @@ bool CResourceTemplate::ExtractToFile(_stringx<>& path)
         path = file;
     }
 
-    qx::handle_holder target(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+    qx::unique_file target(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                      nullptr));
     if (!target) {
         return false;

@@ -4,7 +4,9 @@
 #include <cwchar>
 #include <cwctype>
 
-#include "inc/ComHolders.h"
+#include "support/com_ptr.h"
+#include "support/unique_any.h"
+#include "support/variant.h"
 
 namespace {
 
@@ -13,14 +15,14 @@ constexpr DWORD kIdleWaitMs = 20000;
 constexpr size_t kCommandLineChars = 1024;
 
 // The braced, upper-case text of a GUID, as a BSTR.
-void GuidText(REFGUID guid, qx::bstr_holder& holder)
+void GuidText(REFGUID guid, qx::unique_bstr& holder)
 {
     wchar_t text[64] = {};
     ::StringFromGUID2(guid, text, 64);
     for (wchar_t* c = text; *c; ++c) {
         *c = static_cast<wchar_t>(std::towupper(*c));
     }
-    *holder.put() = qx::bstr_copy(text);
+    holder.reset(qx::bstr_copy(text));
 }
 
 } // namespace
@@ -38,9 +40,9 @@ HRESULT CoCreateFromExecutable(const wchar_t* path, REFCLSID clsid, REFIID iid, 
     if (FAILED(hr)) {
         return hr;
     }
-    qx::bstr_holder instanceText;
+    qx::unique_bstr instanceText;
     GuidText(instance, instanceText);
-    qx::bstr_holder clsidText;
+    qx::unique_bstr clsidText;
     GuidText(clsid, clsidText);
 
     // Without a program there is nothing to start; an empty application name
@@ -65,8 +67,8 @@ HRESULT CoCreateFromExecutable(const wchar_t* path, REFCLSID clsid, REFIID iid, 
         return kCannotStart;
     }
     {
-        qx::handle_holder processHandle(process.hProcess);
-        qx::handle_holder threadHandle(process.hThread); // closed first
+        qx::unique_handle processHandle(process.hProcess);
+        qx::unique_handle threadHandle(process.hThread); // closed first
         // The outcome does not matter: binding below retries anyway.
         ::WaitForInputIdle(process.hProcess, kIdleWaitMs);
     }

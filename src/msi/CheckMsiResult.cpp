@@ -9,7 +9,7 @@
 #include "msi/MsiHandle.h"
 #include "msi/Views.h"
 #include "support/com_exception.h"
-#include "support/com_holders.h"
+#include "support/com_ptr.h"
 #include "support/system_message.h"
 
 namespace {
@@ -27,17 +27,17 @@ HRESULT HresultFromInstallerResult(UINT result)
 
 _stringx<> InstallerErrorText(HRESULT hr)
 {
-    CMsiHandle record(::MsiGetLastErrorRecord());
+    qx::unique_msihandle record(::MsiGetLastErrorRecord());
     if (!record) {
         return qx::system_message(static_cast<DWORD>(hr));
     }
-    if (::MsiRecordIsNull(record, 0)) {
-        CheckMsiResult(::MsiRecordSetStringW(record, 0, kInstallerErrorTemplate), L"MsiRecordSetString");
+    if (::MsiRecordIsNull(record.get(), 0)) {
+        CheckMsiResult(::MsiRecordSetStringW(record.get(), 0, kInstallerErrorTemplate), L"MsiRecordSetString");
     }
     wchar_t text[1024] = {};
     DWORD size = 1024;
     // One attempt: a longer text is cut rather than retried.
-    ::MsiFormatRecordW(0, record, text, &size);
+    ::MsiFormatRecordW(0, record.get(), text, &size);
     return _stringx<>(text);
 }
 
@@ -55,7 +55,7 @@ void SetThreadErrorDescription(const wchar_t* description)
         throw com_exception(hr);
     }
     qx::com_ptr<IErrorInfo> info;
-    hr = create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(info.put()));
+    hr = create->QueryInterface(IID_IErrorInfo, info.put_void());
     if (FAILED(hr)) {
         throw com_exception(hr);
     }

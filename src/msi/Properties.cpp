@@ -1,23 +1,22 @@
-#include <windows.h>
-#include <msi.h>
+#include "msi/Properties.h"
+
 #include <msiquery.h>
 
-#include "entry/LockPermissionsManager.h"
 #include "msi/MsiHandle.h"
 #include "msi/Views.h"
 
-_stringx<> CQxLockPermissionsManager::FormatInstallerText(const _stringx<>& text)
+_stringx<> FormatInstallerText(MSIHANDLE hInstall, const _stringx<>& text)
 {
     // Without a property reference there is nothing for the installer to expand.
     if (text.find(L'[') == _stringx<>::npos) {
         return text;
     }
-    CMsiHandle record(::MsiCreateRecord(1));
-    ::MsiRecordSetStringW(record, 0, text);
+    qx::unique_msihandle record(::MsiCreateRecord(1));
+    ::MsiRecordSetStringW(record.get(), 0, text);
 
     _stringx<> working;
     UINT result = ReadInstallerText(working, [&](wchar_t* buffer, DWORD* size) {
-        return ::MsiFormatRecordW(m_hInstall, record, buffer, size);
+        return ::MsiFormatRecordW(hInstall, record.get(), buffer, size);
     });
     if (result != ERROR_SUCCESS && result != ERROR_MORE_DATA) {
         return _stringx<>();
@@ -25,11 +24,20 @@ _stringx<> CQxLockPermissionsManager::FormatInstallerText(const _stringx<>& text
     return working;
 }
 
-_stringx<> CQxLockPermissionsManager::GetProperty(const wchar_t* name)
+_stringx<> GetProperty(MSIHANDLE hInstall, const wchar_t* name)
 {
     _stringx<> value;
-    ReadInstallerText(value, [&](wchar_t* buffer, DWORD* size) {
-        return ::MsiGetPropertyW(m_hInstall, name, buffer, size);
-    });
+    ReadInstallerText(value,
+                      [&](wchar_t* buffer, DWORD* size) { return ::MsiGetPropertyW(hInstall, name, buffer, size); });
     return value;
+}
+
+_stringx<> GetTargetPath(MSIHANDLE hInstall, const _stringx<>& directory)
+{
+    // Deep target folders are real; cut paths would lock the wrong object.
+    _stringx<> path;
+    ReadInstallerText(path, [&](wchar_t* buffer, DWORD* size) {
+        return ::MsiGetTargetPathW(hInstall, directory.c_str(), buffer, size);
+    });
+    return path;
 }

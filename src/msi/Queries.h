@@ -1,7 +1,10 @@
-// Query templates, built when the library is loaded. The %s takes a key unquoted.
+// The lock table's name and the query templates, built when the library is loaded.
+// The %s takes a key unquoted.
 #pragma once
 
 #include "support/stringx.h"
+
+extern const wchar_t g_szLockTable[];
 
 extern const _stringx<> g_strQueryLockTable;
 extern const _stringx<> g_strQueryFile;

@@ -16,19 +16,19 @@ void FormatQuery(wchar_t (&query)[kQueryCapacity], const wchar_t* queryTemplate,
     _vsnwprintf_s(query, kQueryCapacity, _TRUNCATE, queryTemplate, arguments);
 }
 
-UINT OpenAndExecute(CMsiHandle* view, MSIHANDLE database, const wchar_t* query)
+UINT OpenAndExecute(qx::unique_msihandle* view, MSIHANDLE database, const wchar_t* query)
 {
     view->reset();
     UINT result = ::MsiDatabaseOpenViewW(database, query, view->put());
     CheckMsiResult(result, L"MsiOpenDatabaseView");
-    result = ::MsiViewExecute(*view, 0);
+    result = ::MsiViewExecute(view->get(), 0);
     CheckMsiResult(result, L"MsiViewExecute");
     return result;
 }
 
 } // namespace
 
-UINT OpenExecuteFetch(CMsiHandle* view, MSIHANDLE database, CMsiHandle* record, const wchar_t* queryTemplate, ...)
+UINT OpenExecuteFetch(qx::unique_msihandle* view, MSIHANDLE database, qx::unique_msihandle* record, const wchar_t* queryTemplate, ...)
 {
     wchar_t query[kQueryCapacity];
     va_list arguments;
@@ -37,14 +37,14 @@ UINT OpenExecuteFetch(CMsiHandle* view, MSIHANDLE database, CMsiHandle* record, 
     va_end(arguments);
 
     OpenAndExecute(view, database, query);
-    UINT result = ::MsiViewFetch(*view, record->put());
+    UINT result = ::MsiViewFetch(view->get(), record->put());
     if (result != ERROR_SUCCESS && result != ERROR_NO_MORE_ITEMS) {
         CheckMsiResult(result, L"MsiViewFetch");
     }
     return result;
 }
 
-UINT OpenExecute(CMsiHandle* view, MSIHANDLE database, const wchar_t* queryTemplate, ...)
+UINT OpenExecute(qx::unique_msihandle* view, MSIHANDLE database, const wchar_t* queryTemplate, ...)
 {
     wchar_t query[kQueryCapacity];
     va_list arguments;

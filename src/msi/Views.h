@@ -14,9 +14,9 @@ void CheckMsiResult(UINT result, const wchar_t* operation, const wchar_t* argume
 
 // Formats the query from its template, opens and executes the view and fetches the
 // first record: 0, or 259 when there is no row. Other failures raise.
-UINT OpenExecuteFetch(CMsiHandle* view, MSIHANDLE database, CMsiHandle* record, const wchar_t* queryTemplate, ...);
+UINT OpenExecuteFetch(qx::unique_msihandle* view, MSIHANDLE database, qx::unique_msihandle* record, const wchar_t* queryTemplate, ...);
 // The same without the fetch: the caller fetches until 259.
-UINT OpenExecute(CMsiHandle* view, MSIHANDLE database, const wchar_t* queryTemplate, ...);
+UINT OpenExecute(qx::unique_msihandle* view, MSIHANDLE database, const wchar_t* queryTemplate, ...);
 // A field's text of any length; a null field gives the empty string.
 std::wstring GetRecordString(MSIHANDLE record, UINT field);
 

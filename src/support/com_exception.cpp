@@ -2,7 +2,8 @@
 
 #include <oleauto.h>
 
-#include "support/com_holders.h"
+#include "support/com_ptr.h"
+#include "support/unique_any.h"
 #include "support/system_message.h"
 
 com_exception::com_exception(HRESULT error) : std::exception(), hr(error)
@@ -11,16 +12,16 @@ com_exception::com_exception(HRESULT error) : std::exception(), hr(error)
     // the first exception made after a failure is the one that carries it.
     qx::com_ptr<IErrorInfo> info;
     if (::GetErrorInfo(0, info.put()) == S_OK && info) {
-        qx::bstr_holder description;
-        if (SUCCEEDED(info->GetDescription(description.put())) && description.get()) {
-            m_strDescription.assign(description.get(), description.length());
+        qx::unique_bstr description;
+        if (SUCCEEDED(info->GetDescription(description.put())) && description) {
+            m_strDescription.assign(description.get(), ::SysStringLen(description.get()));
         }
         if (FAILED(info->GetGUID(&m_iid))) {
             m_iid = GUID{};
         }
-        qx::bstr_holder source;
-        if (SUCCEEDED(info->GetSource(source.put())) && source.get()) {
-            m_strSource.assign(source.get(), source.length());
+        qx::unique_bstr source;
+        if (SUCCEEDED(info->GetSource(source.put())) && source) {
+            m_strSource.assign(source.get(), ::SysStringLen(source.get()));
         }
         if (FAILED(::CLSIDFromProgID(m_strSource.c_str(), &m_clsid))) {
             m_clsid = CLSID{};

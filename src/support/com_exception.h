@@ -22,7 +22,6 @@ public:
     const _stringx<>& Description() const noexcept { return m_strDescription; }
     const _stringx<>& Source() const noexcept { return m_strSource; }
     const GUID& Guid() const noexcept { return m_iid; }
-    const CLSID& Clsid() const noexcept { return m_clsid; }
 
 private:
     HRESULT hr;

@@ -2,6 +2,7 @@
 
 #include "support/kernel_lookup.h"
 #include "support/paths.h"
+#include "support/unique_any.h"
 
 namespace qx {
 
@@ -16,23 +17,6 @@ using CreateDirectoryA_t = BOOL(WINAPI*)(LPCSTR, LPSECURITY_ATTRIBUTES);
 using DeleteFileW_t = BOOL(WINAPI*)(LPCWSTR);
 using RemoveDirectoryW_t = BOOL(WINAPI*)(LPCWSTR);
 
-class find_handle {
-public:
-    explicit find_handle(HANDLE handle) noexcept : m_h(handle) {}
-    find_handle(const find_handle&) = delete;
-    find_handle& operator=(const find_handle&) = delete;
-    ~find_handle()
-    {
-        if (valid()) {
-            ::FindClose(m_h);
-        }
-    }
-    bool valid() const noexcept { return m_h != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE m_h;
-};
-
 bool is_kind(DWORD attributes, DWORD kinds) noexcept
 {
     bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -44,16 +28,16 @@ bool find_attributes(const _stringx<>& path, DWORD& attributes)
 {
     if (auto findW = kernel_function<FindFirstFileW_t>("FindFirstFileW")) {
         WIN32_FIND_DATAW data{};
-        find_handle search(findW(path.c_str(), &data));
+        unique_find search(findW(path.c_str(), &data));
         attributes = data.dwFileAttributes;
-        return search.valid();
+        return static_cast<bool>(search);
     }
     if (auto findA = kernel_function<FindFirstFileA_t>("FindFirstFileA")) {
         _stringx<> copy(path); // narrow() needs a string of its own
         WIN32_FIND_DATAA data{};
-        find_handle search(findA(copy.narrow(), &data));
+        unique_find search(findA(copy.narrow(), &data));
         attributes = data.dwFileAttributes;
-        return search.valid();
+        return static_cast<bool>(search);
     }
     return false;
 }

@@ -5,7 +5,8 @@
 #include <vector>
 
 #include "support/kernel_lookup.h"
-#include "support/scoped.h"
+#include "support/sids.h"
+#include "support/unique_any.h"
 
 namespace qx {
 
@@ -24,16 +25,16 @@ std::vector<PVOID>& saved_redirection_states()
     return states;
 }
 
-handle_ptr open_query_token()
+unique_handle open_query_token()
 {
     HANDLE token = nullptr;
     if (::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, FALSE, &token)) {
-        return handle_ptr(token);
+        return unique_handle(token);
     }
     if (::GetLastError() == ERROR_NO_TOKEN && ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        return handle_ptr(token);
+        return unique_handle(token);
     }
-    return handle_ptr();
+    return unique_handle();
 }
 
 } // namespace
@@ -60,7 +61,7 @@ bool user_has_admin_rights()
 
 bool token_has_group(bool administrators, bool denyOnly)
 {
-    handle_ptr token = open_query_token();
+    unique_handle token = open_query_token();
     if (!token) {
         // A platform without tokens gives everyone every right.
         return ::GetLastError() == ERROR_CALL_NOT_IMPLEMENTED;
@@ -71,12 +72,12 @@ bool token_has_group(bool administrators, bool denyOnly)
         ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
         return false;
     }
-    local_holder<TOKEN_GROUPS> groups(static_cast<TOKEN_GROUPS*>(::LocalAlloc(LPTR, size)));
+    unique_local<TOKEN_GROUPS> groups(static_cast<TOKEN_GROUPS*>(::LocalAlloc(LPTR, size)));
     if (!groups || !::GetTokenInformation(token.get(), TokenGroups, groups.get(), size, &size)) {
         return false;
     }
 
-    sid_ptr wanted = builtin_group_sid(administrators ? DOMAIN_ALIAS_RID_ADMINS : DOMAIN_ALIAS_RID_POWER_USERS);
+    unique_sid wanted = builtin_group_sid(administrators ? DOMAIN_ALIAS_RID_ADMINS : DOMAIN_ALIAS_RID_POWER_USERS);
     if (!wanted) {
         return false;
     }

@@ -1,12 +1,12 @@
 #include "support/system_message.h"
 
-#include "support/com_holders.h"
+#include "support/unique_any.h"
 
 namespace qx {
 
 _stringx<> system_message(DWORD code)
 {
-    local_holder<wchar_t> text;
+    unique_local<wchar_t> text;
     DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
                                         FORMAT_MESSAGE_FROM_SYSTEM,
                                     nullptr, code, 0, reinterpret_cast<LPWSTR>(text.put()), 0, nullptr);

@@ -7,17 +7,14 @@
 
 #include "support/files.h"
 #include "support/paths.h"
-#include "support/scoped.h"
+#include "support/sids.h"
+#include "support/unique_any.h"
 
 namespace qx {
 
 namespace {
 
 constexpr std::size_t short_guid_length = 8;
-
-struct rpc_string_free {
-    void operator()(RPC_WSTR text) const noexcept { ::RpcStringFreeW(&text); }
-};
 
 _stringx<> temp_folder()
 {
@@ -58,20 +55,19 @@ _stringx<> new_guid_string()
 {
     UUID uuid{};
     ::UuidCreate(&uuid);
-    RPC_WSTR text = nullptr;
-    if (::UuidToStringW(&uuid, &text) != RPC_S_OK || !text) {
+    unique_rpc_string text;
+    if (::UuidToStringW(&uuid, text.put()) != RPC_S_OK || !text) {
         return _stringx<>();
     }
-    std::unique_ptr<unsigned short, rpc_string_free> owner(text);
-    _stringx<> guid(reinterpret_cast<const wchar_t*>(text));
+    _stringx<> guid(reinterpret_cast<const wchar_t*>(text.get()));
     ::CharUpperBuffW(_stringx<>::string_buffer(guid).get(), static_cast<DWORD>(guid.length()));
     return guid;
 }
 
 _stringx<> create_secure_temp_folder(const _stringx<>& base, bool shortName)
 {
-    sid_ptr administrators = builtin_group_sid(DOMAIN_ALIAS_RID_ADMINS);
-    sid_ptr users = builtin_group_sid(DOMAIN_ALIAS_RID_USERS);
+    unique_sid administrators = builtin_group_sid(DOMAIN_ALIAS_RID_ADMINS);
+    unique_sid users = builtin_group_sid(DOMAIN_ALIAS_RID_USERS);
     if (!administrators || !users) {
         return _stringx<>();
     }
@@ -94,9 +90,9 @@ _stringx<> create_secure_temp_folder(const _stringx<>& base, bool shortName)
     if (::SetEntriesInAclW(2, entries, nullptr, &rawAcl) != ERROR_SUCCESS) {
         return _stringx<>();
     }
-    local_holder<ACL> acl(rawAcl);
+    unique_local<ACL> acl(rawAcl);
 
-    local_holder<void> descriptor(::LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH));
+    unique_local<void> descriptor(::LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH));
     if (!descriptor || !::InitializeSecurityDescriptor(descriptor.get(), SECURITY_DESCRIPTOR_REVISION) ||
         !::SetSecurityDescriptorDacl(descriptor.get(), TRUE, acl.get(), FALSE)) {
         return _stringx<>();

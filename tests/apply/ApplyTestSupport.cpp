@@ -249,7 +249,7 @@ LocalMemoryTracker::~LocalMemoryTracker()
     RedirectImports(m_module, true);
 }
 
-void LocalMemoryTracker::Install(CQXSecureObject& object)
+void LocalMemoryTracker::Install(CSecurityFunctions& object)
 {
     object.m_pfnConvertStringSidToSidW = &TrackingConvertStringSidToSidW;
     object.m_pfnGetNamedSecurityInfoW = &TrackingGetNamedSecurityInfoW;

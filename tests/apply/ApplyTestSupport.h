@@ -11,7 +11,8 @@
 #include <tuple>
 #include <vector>
 
-#include "entry/SecureObject.h"
+#include "apply/SecurityFunctions.h"
+#include "cost/PermissionsItem.h"
 
 namespace applytest {
 
@@ -79,7 +80,7 @@ public:
     LocalMemoryTracker(const LocalMemoryTracker&) = delete;
     LocalMemoryTracker& operator=(const LocalMemoryTracker&) = delete;
 
-    static void Install(CQXSecureObject& object);
+    static void Install(CSecurityFunctions& object);
     static std::size_t Live();
     static int UnknownFrees();
 

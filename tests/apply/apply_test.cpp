@@ -7,8 +7,11 @@
 #include <cwchar>
 #include <functional>
 
+#include "apply/AccessEntries.h"
+#include "apply/AccountResolution.h"
 #include "apply/ApplyRules.h"
 #include "apply/ApplyTestSupport.h"
+#include "helper64/HelperRoute.h"
 #include "helper64/QXBEWUtils.h"
 
 using namespace applytest;
@@ -17,8 +20,8 @@ namespace {
 
 const wchar_t kLookupLine[] = L"ResolveSidForAccountName: looking up account name '";
 
-// A secure object that records its log and asks a test for its helper.
-class TestSecureObject : public CQXSecureObject {
+// Security entry points with a log that records its lines.
+class TestSecurity : public CSecurityFunctions, public qx::log_sink {
 public:
     void Log(const _stringx<>& message) override
     {
@@ -27,11 +30,9 @@ public:
             ::SetLastError(ERROR_INVALID_FUNCTION); // as an installer call may
         }
     }
-    HRESULT CreateBitUtilsHelper(IQXBEWUtils** helper) override { return helperFactory(helper); }
 
     std::vector<std::wstring> lines;
     bool clobberLastError = false;
-    std::function<HRESULT(IQXBEWUtils**)> helperFactory;
 };
 
 // The helper's SetObjectPermissions as a test sets it up; the rest fails with E_NOTIMPL.
@@ -93,10 +94,10 @@ protected:
     }
 
     // Resolves and releases the SID; returns its text.
-    std::wstring Resolve(CQXSecureObject& resolver, const wchar_t* domain, const wchar_t* user, DWORD* result)
+    std::wstring Resolve(TestSecurity& resolver, const wchar_t* domain, const wchar_t* user, DWORD* result)
     {
         PSID sid = nullptr;
-        *result = resolver.ResolveItemSid(domain, user, &sid);
+        *result = ResolveItemSid(resolver, resolver, domain, user, &sid);
         EXPECT_EQ(*result == ERROR_SUCCESS, sid != nullptr);
         std::wstring text = SidText(sid);
         ::LocalFree(sid);
@@ -104,7 +105,7 @@ protected:
     }
 
     LocalMemoryTracker tracker;
-    TestSecureObject object;
+    TestSecurity object;
 };
 
 BOOL WINAPI LookupGivesInvalidSid(LPCWSTR, LPCWSTR, PSID, LPDWORD, LPWSTR, LPDWORD, PSID_NAME_USE)
@@ -234,23 +235,23 @@ TEST_F(Apply, MissingResolutionEntryPointsEndInTheLookup)
 {
     const struct {
         const char* name;
-        void (*breakObject)(CQXSecureObject&);
+        void (*breakObject)(CSecurityFunctions&);
         const wchar_t* user;
         std::vector<std::wstring> lines; // before the lookup's own
     } rows[] = {
-        {"no well-known route", [](CQXSecureObject& o) { o.m_pfnCreateWellKnownSid = nullptr;
+        {"no well-known route", [](CSecurityFunctions& o) { o.m_pfnCreateWellKnownSid = nullptr;
                                                          o.m_pfnAllocateAndInitializeSid = nullptr; },
          L"Administrators", {L"Failed to lookup wellknown account, last error: 0x7f"}},
         // A failed copy gives no message of its own.
-        {"no CopySid", [](CQXSecureObject& o) { o.m_pfnCreateWellKnownSid = nullptr; o.m_pfnCopySid = nullptr; },
+        {"no CopySid", [](CSecurityFunctions& o) { o.m_pfnCreateWellKnownSid = nullptr; o.m_pfnCopySid = nullptr; },
          L"Guests", {}},
         // With IsValidSid missing every converted SID counts as invalid and is released.
-        {"no IsValidSid", [](CQXSecureObject& o) { o.m_pfnIsValidSid = nullptr; }, L"S-1-5-32-544", {}},
-        {"no ConvertStringSidToSidW", [](CQXSecureObject& o) { o.m_pfnConvertStringSidToSidW = nullptr; },
+        {"no IsValidSid", [](CSecurityFunctions& o) { o.m_pfnIsValidSid = nullptr; }, L"S-1-5-32-544", {}},
+        {"no ConvertStringSidToSidW", [](CSecurityFunctions& o) { o.m_pfnConvertStringSidToSidW = nullptr; },
          L"S-1-5-18", {}},
     };
     for (const auto& row : rows) {
-        TestSecureObject broken;
+        TestSecurity broken;
         LocalMemoryTracker::Install(broken);
         row.breakObject(broken);
         ::SetLastError(ERROR_PROC_NOT_FOUND);
@@ -288,8 +289,8 @@ TEST_F(Apply, EntryFollowsKindAndFlags)
         SCOPED_TRACE(testing::Message() << "kind " << int(row.kind) << ", flags " << row.flags);
         EXPLICIT_ACCESS_W entry;
         std::memset(&entry, 0xCC, sizeof(entry));
-        EXPECT_EQ(object.BuildExplicitAccess(MakeItem(L"C:\\x", row.kind, L"", row.user, 0x80000000, row.flags),
-                                             entry),
+        EXPECT_EQ(BuildExplicitAccess(object, object, MakeItem(L"C:\\x", row.kind, L"", row.user, 0x80000000, row.flags),
+                                      entry),
                   row.result);
         EXPECT_EQ(entry.grfAccessPermissions, 0x80000000u);
         EXPECT_EQ(entry.grfAccessMode, row.mode);
@@ -355,7 +356,7 @@ TEST_F(Apply, HelperRouteTakesTheHelpersAnswer)
         SCOPED_TRACE(row.name);
         object.lines.clear();
         FakeHelper helper;
-        object.helperFactory = [&](IQXBEWUtils** out) {
+        auto factory = [&](IQXBEWUtils** out) {
             if (row.handOut) {
                 helper.AddRef();
                 *out = &helper;
@@ -366,7 +367,8 @@ TEST_F(Apply, HelperRouteTakesTheHelpersAnswer)
         helper.writesResult = row.writesResult;
         helper.resultValue = row.resultValue;
 
-        EXPECT_EQ(object.ApplyItem(MakeItem(key, LockObjectKind::Registry, L"CORP", L"jdoe", 0x80000000, 0x16)),
+        EXPECT_EQ(ApplyItemThroughHelper(object, factory,
+                                         MakeItem(key, LockObjectKind::Registry, L"CORP", L"jdoe", 0x80000000, 0x16)),
                   row.expected);
         EXPECT_EQ(object.lines, row.lines);
         EXPECT_EQ(helper.references, 1) << "the helper was not released exactly once";
@@ -415,7 +417,8 @@ TEST_F(Apply, FilesAndFoldersGetTheMergedListWritten)
         const std::vector<Ace> before = target.ReadDacl();
         g_written.clear();
 
-        EXPECT_EQ(object.ApplyItem(MakeItem(target.Name(), row.kind, L"", L"Users", FILE_GENERIC_READ, row.flags)),
+        EXPECT_EQ(ApplyItemInProcess(object, object,
+                                     MakeItem(target.Name(), row.kind, L"", L"Users", FILE_GENERIC_READ, row.flags)),
                   0u);
 
         EXPECT_EQ(g_writtenInformation, static_cast<SECURITY_INFORMATION>(DACL_SECURITY_INFORMATION));

@@ -11,14 +11,13 @@
 
 #include "ActionDataModel.h"
 #include "cost/CustomActionData.h"
-#include "entry/LockPermissionsManager.h"
+#include "support/log_sink.h"
 
 namespace {
 
-class RecordingLogger : public CQXSecureObject {
+class RecordingLogger : public qx::log_sink {
 public:
     void Log(const _stringx<>& message) override { lines.push_back(message.str()); }
-    HRESULT CreateBitUtilsHelper(IQXBEWUtils**) override { return E_NOTIMPL; }
     std::vector<std::wstring> lines;
 };
 
@@ -143,21 +142,20 @@ TEST(CustomActionDataRoundTrip, RandomRowsReadBackUnchanged)
         std::wstring object, table, domain, user;
         DWORD permission, flags;
     };
-    // A manager without a session: the writer touches nothing but its text.
-    CQxLockPermissionsManager writer(0);
+    _stringx<> written;
     RecordingLogger logger;
     for (int round = 0; round < 2000; ++round) {
-        writer.m_strCustomActionData.clear();
+        written.clear();
         std::vector<Row> rows(1 + below(12));
         for (Row& row : rows) {
             row = {text(false), text(true), text(false), text(false), static_cast<DWORD>(random()),
                    static_cast<DWORD>(random())};
-            writer.AddItemToCustomActionData(row.object.c_str(), row.table.c_str(), row.domain.c_str(),
-                                             row.user.c_str(), row.permission, row.flags);
+            AddItemToCustomActionData(written, row.object.c_str(), row.table.c_str(), row.domain.c_str(),
+                                      row.user.c_str(), row.permission, row.flags);
         }
         std::vector<PermissionsItem> items;
-        ASSERT_EQ(ParseCustomActionData(writer.m_strCustomActionData, items, logger), 0u)
-            << "round " << round << ": '" << datamodel::Escaped(writer.m_strCustomActionData.str()) << "'";
+        ASSERT_EQ(ParseCustomActionData(written, items, logger), 0u)
+            << "round " << round << ": '" << datamodel::Escaped(written.str()) << "'";
         ASSERT_EQ(items.size(), rows.size()) << "round " << round;
         for (std::size_t i = 0; i < rows.size(); ++i) {
             const Row& row = rows[i];

@@ -1,56 +1,39 @@
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cost/CustomActionData.h"
 #include "cost/PermissionsItem.h"
+#include "support/log_sink.h"
 
 namespace {
 
-std::vector<std::wstring> Split(const wchar_t* source, const wchar_t* separator, DWORD options)
+class NoLog : public qx::log_sink {
+public:
+    void Log(const _stringx<>&) override {}
+};
+
+// The access mask and flags read from a record whose two number fields hold text
+// (a seventh field keeps empty ones from being the record's last).
+std::pair<DWORD, DWORD> ReadNumbers(const std::wstring& text)
 {
-    std::vector<_stringx<>> pieces;
-    SplitString(source, separator, options, pieces);
-    std::vector<std::wstring> out;
-    for (const auto& piece : pieces) {
-        out.push_back(piece.str());
+    std::vector<PermissionsItem> items;
+    NoLog log;
+    const std::wstring record = L"x|File||Everyone|" + text + L"|" + text + L"|end";
+    if (ParseCustomActionData(_stringx<>(record.c_str(), record.size()), items, log) != ERROR_SUCCESS ||
+        items.size() != 1) {
+        ADD_FAILURE() << "record not read";
+        return {};
     }
-    return out;
+    return {items[0].m_dwPermission, items[0].m_dwFlags};
 }
 
 } // namespace
 
-TEST(SplitString, KeepsOrDropsEmptyPieces)
-{
-    struct Case {
-        const wchar_t* source;
-        DWORD options;
-        std::vector<std::wstring> expected;
-    };
-    const Case cases[] = {
-        {L"a|b|c", 0, {L"a", L"b", L"c"}},
-        {L"|a", 0, {L"", L"a"}},
-        {L"a||b", 0, {L"a", L"", L"b"}},
-        {L"a|", 0, {L"a"}}, // a trailing separator adds no empty piece
-        {L"a||", 0, {L"a", L""}},
-        {L"", 0, {L""}},
-        {L"|", 0, {L""}},
-        {L"", SPLIT_DROP_EMPTY, {}},
-        {L"|a||b|", SPLIT_DROP_EMPTY, {L"a", L"b"}},
-        {L"abc", 0, {L"abc"}},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(Split(c.source, L"|", c.options), c.expected) << "source '" << std::wstring(c.source) << "'";
-    }
-}
-
-TEST(SplitString, MultiCharacterSeparatorMatchesWithoutRegardToCase)
-{
-    EXPECT_EQ(Split(L"oneXYtwoxythree", L"xy", 0), (std::vector<std::wstring>{L"one", L"two", L"three"}));
-}
-
-TEST(ReadDataNumber, FollowsTheWritersSignedDecimals)
+TEST(CustomActionDataNumbers, FollowTheWritersSignedDecimals)
 {
     struct Case {
         const wchar_t* text;
@@ -76,7 +59,7 @@ TEST(ReadDataNumber, FollowsTheWritersSignedDecimals)
         {L"99999999999999999999999999999999999999", 0xFFFFFFFF},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(ReadDataNumber(c.text), c.expected) << "text '" << std::wstring(c.text) << "'";
+        EXPECT_EQ(ReadNumbers(c.text), std::make_pair(c.expected, c.expected)) << "text '" << std::wstring(c.text) << "'";
     }
 }
 
@@ -98,7 +81,7 @@ TEST(LockObjectKind, TableWordMatchesWholeWordWithoutCase)
         {L"", LockObjectKind::Unknown, SE_UNKNOWN_OBJECT_TYPE},
     };
     for (const Case& c : cases) {
-        LockObjectKind kind = LockObjectKindFromTable(c.word);
+        LockObjectKind kind = LockObjectKindFromTable(c.word, std::wcslen(c.word));
         EXPECT_EQ(kind, c.kind) << std::wstring(c.word);
         EXPECT_EQ(ObjectTypeForKind(kind), c.type) << std::wstring(c.word);
     }

@@ -13,7 +13,10 @@
 #include "HelperTestSupport.h"
 #include "helper64/QXBEWUtils.h"
 #include "inc/CoCreate.h"
-#include "inc/ComHolders.h"
+#include "support/com_apartment.h"
+#include "support/com_ptr.h"
+#include "support/unique_any.h"
+#include "support/variant.h"
 
 using namespace helper_test;
 
@@ -49,7 +52,7 @@ const ::testing::Environment* const g_rpcStart = ::testing::AddGlobalTestEnviron
 size_t ProcessCount(const wchar_t* exeName)
 {
     size_t count = 0;
-    qx::handle_holder snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    qx::unique_file snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
     for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {

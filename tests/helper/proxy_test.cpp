@@ -11,7 +11,10 @@
 #include <vector>
 
 #include "helper64/BitUtilsHelper.h"
-#include "inc/ComHolders.h"
+#include "support/com_apartment.h"
+#include "support/com_ptr.h"
+#include "support/unique_any.h"
+#include "support/variant.h"
 
 namespace {
 
@@ -61,7 +64,7 @@ protected:
     {
         ASSERT_EQ(S_OK, CBitUtilsHelper::CreateInstance(&proxy));
         proxy->AddRef();
-        proxy->m_pDispatch = &fake;
+        proxy->Attach(&fake);
     }
     void TearDown() override { EXPECT_EQ(0u, proxy->Release()); }
 
@@ -127,11 +130,11 @@ TEST_F(ProxyOnFake, ResultsAreTakenOnlyInTheirOwnType)
 {
     const BSTR untouched = B(L"untouched");
     BSTR text = untouched;
-    fake.answerValue.set_bstr(L"value");
+    fake.answerValue.set(L"value");
     EXPECT_EQ(S_OK, proxy->get_Property4(&text));
     EXPECT_STREQ(L"value", text);
     ::SysFreeString(text);
-    fake.answerValue.set_bstr(nullptr);
+    fake.answerValue.set(static_cast<const wchar_t*>(nullptr));
     text = untouched;
     EXPECT_EQ(S_OK, proxy->get_Property4(&text));
     EXPECT_EQ(nullptr, text) << "a null string stays null";
@@ -144,7 +147,7 @@ TEST_F(ProxyOnFake, ResultsAreTakenOnlyInTheirOwnType)
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "vt " << c.type << ", answer " << std::hex << c.answer);
         fake.answer = c.answer;
-        fake.answerValue.set_ui4(1332);
+        fake.answerValue.set(ULONG{1332});
         fake.answerValue.vt = c.type;
         ULONG result = 0xABCD;
         EXPECT_EQ(c.answer, proxy->SetObjectPermissions(nullptr, nullptr, nullptr, 0, 0, 0, &result));

@@ -1,5 +1,7 @@
 #include "InstallerFixture.h"
 
+#include "msi/InstallerLog.h"
+
 namespace qxtest {
 
 ActionLibrary::ActionLibrary()
@@ -22,8 +24,22 @@ ActionLibrary::Action ActionLibrary::ByName(const char* name) const
     return reinterpret_cast<Action>(reinterpret_cast<void*>(::GetProcAddress(m_module, name)));
 }
 
+void SessionLog::Log(const _stringx<>& message)
+{
+    WriteLogLine(m_session.get(), message);
+}
+
+InstallerSession InstallerTest::Layers()
+{
+    if (!m_database) {
+        m_database.reset(::MsiGetActiveDatabase(m_session.get()));
+    }
+    return {m_session.get(), m_database.get(), m_sessionLog};
+}
+
 void InstallerTest::TearDown()
 {
+    m_database.reset();
     m_session.reset();
     EXPECT_EQ(0u, ::MsiCloseAllHandles()) << "installer handles left open";
 }
@@ -32,10 +48,11 @@ void InstallerTest::StartSession(const PackageBuilder& builder)
 {
     m_package = builder.Build();
     ASSERT_TRUE(m_package);
+    m_database.reset();
     m_session.reset();
     ASSERT_EQ(0u, ::MsiOpenPackageW(m_package->Path().c_str(), m_session.put()));
     for (const wchar_t* action : {L"CostInitialize", L"FileCost", L"CostFinalize"}) {
-        ASSERT_EQ(0u, ::MsiDoActionW(m_session, action)) << action;
+        ASSERT_EQ(0u, ::MsiDoActionW(m_session.get(), action)) << action;
     }
 }
 
@@ -43,10 +60,10 @@ std::wstring InstallerTest::GetProperty(const wchar_t* name) const
 {
     DWORD size = 0;
     wchar_t empty[1] = {};
-    ::MsiGetPropertyW(m_session, name, empty, &size);
+    ::MsiGetPropertyW(m_session.get(), name, empty, &size);
     std::wstring value(size + 1, L'\0');
     size = static_cast<DWORD>(value.size());
-    value.resize(::MsiGetPropertyW(m_session, name, &value[0], &size) == ERROR_SUCCESS ? size : 0);
+    value.resize(::MsiGetPropertyW(m_session.get(), name, &value[0], &size) == ERROR_SUCCESS ? size : 0);
     return value;
 }
 

@@ -7,6 +7,8 @@
 #include <memory>
 
 #include "PackageBuilder.h"
+#include "msi/InstallerSession.h"
+#include "support/log_sink.h"
 
 namespace qxtest {
 
@@ -27,6 +29,16 @@ private:
     HMODULE m_module = nullptr;
 };
 
+// Sends the layers' messages into a session's installation log, as the actions do.
+class SessionLog : public qx::log_sink {
+public:
+    explicit SessionLog(const qx::unique_msihandle& session) : m_session(session) {}
+    void Log(const _stringx<>& message) override;
+
+private:
+    const qx::unique_msihandle& m_session;
+};
+
 class InstallerTest : public ::testing::Test {
 protected:
     // Every test must leave no installer handle open on this thread.
@@ -35,11 +47,13 @@ protected:
     // Builds the package, opens a session and runs costing; a fatal failure
     // when any of these fails (call through ASSERT_NO_FATAL_FAILURE).
     void StartSession(const PackageBuilder& builder);
-    MSIHANDLE Session() const noexcept { return m_session; }
+    MSIHANDLE Session() const noexcept { return m_session.get(); }
+    // The installer-side layers' view of the session, logging into its installation log.
+    InstallerSession Layers();
     std::wstring GetProperty(const wchar_t* name) const;
     UINT SetProperty(const wchar_t* name, const std::wstring& value)
     {
-        return ::MsiSetPropertyW(m_session, name, value.c_str());
+        return ::MsiSetPropertyW(m_session.get(), name, value.c_str());
     }
     // Calls an exported action of the DLL on the session.
     UINT RunExport(const char* name);
@@ -47,7 +61,9 @@ protected:
     ActionLibrary m_library;
     LogCapture m_log;
     std::unique_ptr<Package> m_package;
-    CMsiHandle m_session;
+    qx::unique_msihandle m_session;
+    qx::unique_msihandle m_database; // the session's, once Layers() asked for it
+    SessionLog m_sessionLog{m_session};
 };
 
 } // namespace qxtest

@@ -39,7 +39,7 @@ const std::map<std::wstring, const wchar_t*> kColumns = {
 
 UINT WriteSummaryInformation(MSIHANDLE database)
 {
-    CMsiHandle summary;
+    qx::unique_msihandle summary;
     UINT result = ::MsiGetSummaryInformationW(database, nullptr, 20, summary.put());
     const struct {
         UINT id;
@@ -54,27 +54,27 @@ UINT WriteSummaryInformation(MSIHANDLE database)
     };
     for (const auto& field : fields) {
         if (result == ERROR_SUCCESS) {
-            result = ::MsiSummaryInfoSetPropertyW(summary, field.id, field.text ? VT_LPSTR : VT_I4, field.value,
+            result = ::MsiSummaryInfoSetPropertyW(summary.get(), field.id, field.text ? VT_LPSTR : VT_I4, field.value,
                                                   nullptr, field.text);
         }
     }
-    return result == ERROR_SUCCESS ? ::MsiSummaryInfoPersist(summary) : result;
+    return result == ERROR_SUCCESS ? ::MsiSummaryInfoPersist(summary.get()) : result;
 }
 
 UINT InsertRows(MSIHANDLE database, const std::wstring& table, const std::vector<Row>& rows)
 {
-    CMsiHandle view;
+    qx::unique_msihandle view;
     UINT result = ::MsiDatabaseOpenViewW(database, (L"SELECT * FROM `" + table + L"`").c_str(), view.put());
     if (result == ERROR_SUCCESS) {
-        result = ::MsiViewExecute(view, 0);
+        result = ::MsiViewExecute(view.get(), 0);
     }
     for (const Row& row : rows) {
-        CMsiHandle record(::MsiCreateRecord(static_cast<UINT>(row.size())));
+        qx::unique_msihandle record(::MsiCreateRecord(static_cast<UINT>(row.size())));
         for (std::size_t i = 0; i < row.size() && result == ERROR_SUCCESS; ++i) {
-            result = row[i].WriteTo(record, static_cast<UINT>(i + 1));
+            result = row[i].WriteTo(record.get(), static_cast<UINT>(i + 1));
         }
         if (result == ERROR_SUCCESS) {
-            result = ::MsiViewModify(view, MSIMODIFY_INSERT, record);
+            result = ::MsiViewModify(view.get(), MSIMODIFY_INSERT, record.get());
         }
     }
     return result;
@@ -92,9 +92,9 @@ UINT Cell::WriteTo(MSIHANDLE record, UINT field) const
 
 UINT ExecuteSql(MSIHANDLE database, const std::wstring& query)
 {
-    CMsiHandle view;
+    qx::unique_msihandle view;
     UINT result = ::MsiDatabaseOpenViewW(database, query.c_str(), view.put());
-    return result == ERROR_SUCCESS ? ::MsiViewExecute(view, 0) : result;
+    return result == ERROR_SUCCESS ? ::MsiViewExecute(view.get(), 0) : result;
 }
 
 PackageBuilder::PackageBuilder()
@@ -158,7 +158,7 @@ std::unique_ptr<Package> PackageBuilder::Build() const
         return nullptr;
     }
     auto package = std::make_unique<Package>(path);
-    CMsiHandle database;
+    qx::unique_msihandle database;
     UINT result = ::MsiOpenDatabaseW(package->Path().c_str(), MSIDBOPEN_CREATE, database.put());
     for (const auto& table : m_tables) {
         auto columns = kColumns.find(table.first);
@@ -167,17 +167,17 @@ std::unique_ptr<Package> PackageBuilder::Build() const
             return nullptr;
         }
         if (result == ERROR_SUCCESS) {
-            result = ExecuteSql(database, L"CREATE TABLE `" + table.first + L"` (" + columns->second + L")");
+            result = ExecuteSql(database.get(), L"CREATE TABLE `" + table.first + L"` (" + columns->second + L")");
         }
         if (result == ERROR_SUCCESS) {
-            result = InsertRows(database, table.first, table.second);
+            result = InsertRows(database.get(), table.first, table.second);
         }
     }
     if (result == ERROR_SUCCESS) {
-        result = WriteSummaryInformation(database);
+        result = WriteSummaryInformation(database.get());
     }
     if (result == ERROR_SUCCESS) {
-        result = ::MsiDatabaseCommit(database);
+        result = ::MsiDatabaseCommit(database.get());
     }
     if (result != ERROR_SUCCESS) {
         ADD_FAILURE() << "package not written: " << result;

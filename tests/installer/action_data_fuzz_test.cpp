@@ -3,7 +3,8 @@
 // The cost group reads many more texts through the parser alone.
 #include "InstallerFixture.h"
 #include "cost/ActionDataModel.h"
-#include "entry/LockPermissionsManager.h"
+#include "cost/CustomActionData.h"
+#include "msi/Properties.h"
 
 using namespace qxtest;
 
@@ -15,11 +16,11 @@ protected:
     {
         EXPECT_EQ(SetProperty(L"CustomActionData", text), 0u);
         m_log.Clear();
-        CQxLockPermissionsManager manager(Session());
+        std::vector<PermissionsItem> items;
         datamodel::Result result;
-        result.status = manager.GetItemsFromCustomActionData();
+        result.status = ParseCustomActionData(::GetProperty(Session(), L"CustomActionData"), items, m_sessionLog);
         result.lines = m_log.LibraryMessages();
-        for (const PermissionsItem& item : manager.m_finalPermissionsItems) {
+        for (const PermissionsItem& item : items) {
             result.items.push_back({item.m_strObjectName.str(), item.m_kind, item.m_objectType,
                                     item.m_strDomain.str(), item.m_strUser.str(), item.m_dwPermission,
                                     item.m_dwFlags});

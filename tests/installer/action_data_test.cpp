@@ -1,6 +1,7 @@
 // The install action's reader of CustomActionData: which texts it takes and which it rejects.
 #include "InstallerFixture.h"
-#include "entry/LockPermissionsManager.h"
+#include "cost/CustomActionData.h"
+#include "msi/Properties.h"
 
 using namespace qxtest;
 
@@ -46,15 +47,15 @@ TEST_F(ActionDataTest, ReaderTakesSixOrMoreFieldsAndRejectsShortRecords)
         SCOPED_TRACE(c.name);
         ASSERT_EQ(0u, SetProperty(L"CustomActionData", c.text));
         m_log.Clear();
-        CQxLockPermissionsManager manager(Session());
+        std::vector<PermissionsItem> items;
 
-        EXPECT_EQ(c.status, manager.GetItemsFromCustomActionData());
+        EXPECT_EQ(c.status, ParseCustomActionData(::GetProperty(Session(), L"CustomActionData"), items, m_sessionLog));
         EXPECT_EQ(c.status ? std::vector<std::wstring>{L"Item contains invalid data"} : std::vector<std::wstring>{},
                   m_log.LibraryMessages());
-        ASSERT_EQ(c.items.size(), manager.m_finalPermissionsItems.size());
+        ASSERT_EQ(c.items.size(), items.size());
         for (std::size_t i = 0; i < c.items.size(); ++i) {
             const Item& want = c.items[i];
-            const PermissionsItem& item = manager.m_finalPermissionsItems[i];
+            const PermissionsItem& item = items[i];
             EXPECT_EQ(want.object, item.m_strObjectName.str());
             EXPECT_EQ(want.kind, item.m_kind);
             EXPECT_EQ(want.type, item.m_objectType);

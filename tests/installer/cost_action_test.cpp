@@ -4,7 +4,9 @@
 #include <optional>
 
 #include "InstallerFixture.h"
-#include "entry/LockPermissionsManager.h"
+#include "cost/CustomActionData.h"
+#include "cost/LockObjectResolution.h"
+#include "msi/Properties.h"
 
 using namespace qxtest;
 
@@ -270,26 +272,24 @@ INSTANTIATE_TEST_SUITE_P(
 
 class CostPassTest : public CostActionTestBase {};
 
-// Rows in a known order (the reader appends to the rows already there): a
-// dropped row does not stop the pass, an unknown table word does, and the
-// records written before it are not stored.
+// Rows in a known order: a dropped row does not stop the pass, an unknown table
+// word does, after the records of the rows before it were written. (The cost
+// action then stores none of them: the Failures cases above.)
 TEST_F(CostPassTest, UnknownTableWordStopsAfterEarlierRecords)
 {
     ASSERT_NO_FATAL_FAILURE(StartCostSession(CostPackage(), {}));
-    CQxLockPermissionsManager manager(Session());
-    manager.m_allPermissionsItems = {
+    std::vector<LockPermissionsRow> rows = {
         {L"UnfeaturedFile", L"File", L"", L"Everyone", 1, 0}, {L"ShortName", L"File", L"", L"Everyone", 1, 0},
         {L"Root2", L"Registry", L"", L"Everyone", 1, 0},      {L"Root2", L"Registr", L"", L"Everyone", 1, 0},
         {L"INSTALLDIR", L"CreateFolder", L"", L"Everyone", 1, 0},
     };
+    _stringx<> text;
 
-    EXPECT_EQ(1603u, manager.RunCost());
+    EXPECT_EQ(87u, BuildFinalPermissionsItems(Layers(), rows, text));
     EXPECT_EQ(L"C:\\QXLocked\\app.exe|File||Everyone|1|8*MACHINE\\Software\\Qelmora|Registry||Everyone|1|8",
-              manager.m_strCustomActionData.str());
-    EXPECT_EQ(kSentinel, GetProperty(kDataProperty));
+              text.str());
     EXPECT_EQ(Join({States(L"Unfeatured", L"2", L"ffffffff"), KeptFile(L"MainComponent", L"app.exe"),
-                    Kept(L"MainComponent"), {L"QxLockPermissions: unknown table 'Registr' for lock object"},
-                    Stopped(L"57")}),
+                    Kept(L"MainComponent"), {L"QxLockPermissions: unknown table 'Registr' for lock object"}}),
               m_log.LibraryMessages());
 }
 
@@ -298,19 +298,14 @@ TEST_F(CostPassTest, UnknownTableWordStopsAfterEarlierRecords)
 TEST_F(CostPassTest, EveryRecordReadsBackAsItsRow)
 {
     ASSERT_NO_FATAL_FAILURE(StartCostSession(CostPackage(), {}));
-    std::vector<LockPermissionsRow> rows;
-    std::wstring text;
-    {
-        CQxLockPermissionsManager cost(Session());
-        cost.m_allPermissionsItems = {
-            {L"LongName", L"File", L"", L"Everyone", 0x80000000, 0},
-            {L"DATADIR", L"CreateFolder", L"CORP", L"alice", 0xFFFFFFFF, 0x80000000},
-            {L"Reg32", L"registry", L"", L"Users", 0x20019, 0xFFFFFFFF},
-        };
-        ASSERT_EQ(0u, cost.BuildFinalPermissionsItems());
-        rows = cost.m_allPermissionsItems;
-        text = cost.m_strCustomActionData.str();
-    }
+    std::vector<LockPermissionsRow> rows = {
+        {L"LongName", L"File", L"", L"Everyone", 0x80000000, 0},
+        {L"DATADIR", L"CreateFolder", L"CORP", L"alice", 0xFFFFFFFF, 0x80000000},
+        {L"Reg32", L"registry", L"", L"Users", 0x20019, 0xFFFFFFFF},
+    };
+    _stringx<> written;
+    ASSERT_EQ(0u, BuildFinalPermissionsItems(Layers(), rows, written));
+    const std::wstring text = written.str();
     const wchar_t* objects[] = {L"C:\\QXLocked\\Application.exe", L"C:\\QXLocked\\Data\\",
                                 L"MACHINE\\Software\\Qelmora\\32"};
     const LockObjectKind kinds[] = {LockObjectKind::File, LockObjectKind::CreateFolder, LockObjectKind::Registry};
@@ -318,12 +313,13 @@ TEST_F(CostPassTest, EveryRecordReadsBackAsItsRow)
                   L"|CreateFolder|CORP|alice|-1|-2147483626*" + objects[2] + L"|registry||Users|131097|-1",
               text);
 
+    // The deferred action reads the text back from its CustomActionData.
     ASSERT_EQ(0u, SetProperty(L"CustomActionData", text));
-    CQxLockPermissionsManager install(Session());
-    ASSERT_EQ(0u, install.GetItemsFromCustomActionData());
-    ASSERT_EQ(rows.size(), install.m_finalPermissionsItems.size());
+    std::vector<PermissionsItem> items;
+    ASSERT_EQ(0u, ParseCustomActionData(::GetProperty(Session(), L"CustomActionData"), items, m_sessionLog));
+    ASSERT_EQ(rows.size(), items.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        const PermissionsItem& item = install.m_finalPermissionsItems[i];
+        const PermissionsItem& item = items[i];
         EXPECT_EQ(objects[i], item.m_strObjectName.str()) << i;
         EXPECT_EQ(kinds[i], item.m_kind) << i;
         EXPECT_EQ(i == 2 ? SE_REGISTRY_KEY : SE_FILE_OBJECT, item.m_objectType) << i;

@@ -18,8 +18,8 @@ TEST_F(ExportsTest, CostActionSkipsOnlyWithoutLockTable)
         SCOPED_TRACE(temporaryTable ? "temporary" : "absent");
         ASSERT_NO_FATAL_FAILURE(StartSession(PackageBuilder()));
         if (temporaryTable) {
-            CMsiHandle database(::MsiGetActiveDatabase(Session()));
-            ASSERT_EQ(0u, ExecuteSql(database, L"CREATE TABLE `QXLockPermissions` (`LockObject` CHAR(72) NOT NULL "
+            qx::unique_msihandle database(::MsiGetActiveDatabase(Session()));
+            ASSERT_EQ(0u, ExecuteSql(database.get(), L"CREATE TABLE `QXLockPermissions` (`LockObject` CHAR(72) NOT NULL "
                                                L"TEMPORARY, `Table` CHAR(32) TEMPORARY PRIMARY KEY `LockObject`) HOLD"));
         }
         // A sentinel shows whether the action wrote the property at all.

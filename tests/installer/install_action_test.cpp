@@ -5,8 +5,9 @@
 #include <deque>
 
 #include "InstallerFixture.h"
+#include "apply/AccessEntries.h"
+#include "apply/ApplyDriver.h"
 #include "apply/ApplyTestSupport.h"
-#include "entry/LockPermissionsManager.h"
 
 using namespace qxtest;
 using namespace applytest;
@@ -202,18 +203,22 @@ TEST_F(InstallActionTest, AnswersDecideAboutFailedItems)
         TestObject first(TestObject::Kind::Key, L"First"), second(TestObject::Kind::Key, L"Second"),
             third(TestObject::Kind::Key, L"Third");
         const TestObject* keys[] = {&first, &second, &third};
-        CQxLockPermissionsManager manager(Session());
-        manager.m_pfnGetNamedSecurityInfoW = &FailingGetNamedSecurityInfoW;
+        CSecurityFunctions security;
+        security.m_pfnGetNamedSecurityInfoW = &FailingGetNamedSecurityInfoW;
+        std::vector<PermissionsItem> items;
         for (const TestObject* key : keys) {
-            manager.m_finalPermissionsItems.push_back(
-                MakeItem(key->Name(), LockObjectKind::Registry, L"", L"Everyone", KEY_READ, 0x08));
+            items.push_back(MakeItem(key->Name(), LockObjectKind::Registry, L"", L"Everyone", KEY_READ, 0x08));
         }
         g_failingObject = second.Name();
         g_failuresLeft = row.failures;
         g_attempts.clear();
         {
             AnsweringScope answering(row.answers);
-            EXPECT_EQ(manager.ApplyPermissionsItems(), row.expected);
+            EXPECT_EQ(ApplyPermissionsItems(Session(), m_sessionLog, items, _stringx<>(),
+                                            [&](const PermissionsItem& item) {
+                                                return ApplyItemInProcess(security, m_sessionLog, item);
+                                            }),
+                      row.expected);
         }
         for (int i = 0; i < 3; ++i) {
             EXPECT_EQ(Holds(*keys[i], kEveryoneReads), row.applied[i]) << "item " << i + 1;

@@ -1,7 +1,8 @@
-// The permissions manager's reads of installer text and properties: values
-// longer than the first buffer take a second read.
+// Reads of installer text and properties: values longer than the first buffer
+// take a second read. And the removal of an extracted helper.
 #include "InstallerFixture.h"
-#include "entry/LockPermissionsManager.h"
+#include "helper64/ExtractHelper.h"
+#include "msi/Properties.h"
 
 using namespace qxtest;
 
@@ -13,7 +14,6 @@ TEST_F(ManagerTest, FormatInstallerTextExpandsPropertyReferences)
     PackageBuilder builder;
     builder.Property(L"QXUser", L"alice").Property(L"QXLong", longValue);
     ASSERT_NO_FATAL_FAILURE(StartSession(builder));
-    CQxLockPermissionsManager manager(Session());
 
     const struct {
         const wchar_t* text;
@@ -26,25 +26,24 @@ TEST_F(ManagerTest, FormatInstallerTextExpandsPropertyReferences)
         {L"[QXLong][QXLong]x", longValue + longValue + L"x"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(c.expected, manager.FormatInstallerText(c.text).str()) << c.text;
+        EXPECT_EQ(c.expected, FormatInstallerText(Session(), c.text).str()) << c.text;
     }
 }
 
 TEST_F(ManagerTest, GetPropertyReadsValuesOfAnyLength)
 {
     ASSERT_NO_FATAL_FAILURE(StartSession(PackageBuilder()));
-    CQxLockPermissionsManager manager(Session());
     for (std::size_t length : {1u, 259u, 260u, 261u, 1000u}) {
         std::wstring value(length, L'v');
         value.back() = L'!';
         ASSERT_EQ(0u, SetProperty(L"QXValue", value));
-        EXPECT_EQ(value, manager.GetProperty(L"QXValue").str()) << length;
+        EXPECT_EQ(value, ::GetProperty(Session(), L"QXValue").str()) << length;
     }
-    EXPECT_TRUE(manager.GetProperty(L"QXNeverSet").empty());
+    EXPECT_TRUE(::GetProperty(Session(), L"QXNeverSet").empty());
 }
 
-// The manager removes an extracted helper and its folder when it ends; a helper
-// file that stays locked through every attempt is left, folder and all.
+// An extracted helper and its folder are removed; a helper file that stays locked
+// through every attempt is left, folder and all.
 TEST_F(ManagerTest, HelperFileIsRemovedUnlessItStaysLocked)
 {
     ASSERT_NO_FATAL_FAILURE(StartSession(PackageBuilder()));
@@ -61,10 +60,7 @@ TEST_F(ManagerTest, HelperFileIsRemovedUnlessItStaysLocked)
         if (!locked) {
             ::CloseHandle(handle);
         }
-        {
-            CQxLockPermissionsManager manager(Session());
-            manager.m_strHelperPath = file.c_str();
-        }
+        RemoveHelperExecutable(file.c_str());
         EXPECT_EQ(locked, ::GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES);
         EXPECT_EQ(locked, ::GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES);
         if (locked) {

@@ -63,15 +63,15 @@ TEST_F(ViewsTest, KeyWithApostropheBreaksTheQuery)
     PackageBuilder builder;
     builder.File(L"MainExe", L"MainComponent", L"main.exe");
     ASSERT_NO_FATAL_FAILURE(StartSession(builder));
-    CMsiHandle database(::MsiGetActiveDatabase(Session()));
-    CMsiHandle view;
-    CMsiHandle record;
-    ASSERT_EQ(0u, OpenExecuteFetch(&view, database, &record, g_strQueryFile.c_str(), L"MainExe"));
-    EXPECT_EQ(L"main.exe", GetRecordString(record, 3));
+    qx::unique_msihandle database(::MsiGetActiveDatabase(Session()));
+    qx::unique_msihandle view;
+    qx::unique_msihandle record;
+    ASSERT_EQ(0u, OpenExecuteFetch(&view, database.get(), &record, g_strQueryFile.c_str(), L"MainExe"));
+    EXPECT_EQ(L"main.exe", GetRecordString(record.get(), 3));
 
     record.reset();
     com_exception error = CatchComException(
-        [&] { OpenExecuteFetch(&view, database, &record, g_strQueryFile.c_str(), L"it's"); });
+        [&] { OpenExecuteFetch(&view, database.get(), &record, g_strQueryFile.c_str(), L"it's"); });
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_BAD_QUERY_SYNTAX), error.Error());
     EXPECT_EQ(SystemText(error.Error()) + L"MsiOpenDatabaseView()", error.Description().str());
     EXPECT_EQ(0u, record.get());
@@ -81,13 +81,13 @@ TEST(GetRecordString, ReadsFieldsOfAnyLength)
 {
     // 2047 characters fit the first read; 2048 need the second.
     for (std::size_t length : {0u, 1u, 2047u, 2048u, 5000u}) {
-        CMsiHandle record(::MsiCreateRecord(1));
+        qx::unique_msihandle record(::MsiCreateRecord(1));
         std::wstring text(length, L'x');
         if (length) {
             text.back() = L'!';
-            ASSERT_EQ(0u, ::MsiRecordSetStringW(record, 1, text.c_str()));
+            ASSERT_EQ(0u, ::MsiRecordSetStringW(record.get(), 1, text.c_str()));
         }
-        EXPECT_EQ(text, GetRecordString(record, 1)) << length;
+        EXPECT_EQ(text, GetRecordString(record.get(), 1)) << length;
     }
     EXPECT_EQ(0u, ::MsiCloseAllHandles());
 }

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "support/com_exception.h"
-#include "support/com_holders.h"
+#include "support/com_ptr.h"
 #include "support/win32_exception.h"
 
 namespace {

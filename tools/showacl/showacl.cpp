@@ -17,7 +17,7 @@
 #include <cstdio>
 #include <string>
 
-#include "support/local_holder.h"
+#include "support/unique_any.h"
 
 namespace {
 
@@ -52,7 +52,7 @@ std::wstring AccountName(PSID sid)
     if (::LookupAccountSidW(nullptr, sid, name, &nameLength, domain, &domainLength, &use) && name[0]) {
         return domain[0] ? std::wstring(domain) + L"\\" + name : std::wstring(name);
     }
-    qx::local_holder<wchar_t> text;
+    qx::unique_local<wchar_t> text;
     if (::ConvertSidToStringSidW(sid, text.put())) {
         return text.get();
     }
@@ -117,7 +117,7 @@ bool ShowObject(const std::wstring& argument)
     }
 
     Write(argument + L"\n");
-    qx::local_holder<void> descriptor;
+    qx::unique_local<void> descriptor;
     PACL dacl = nullptr; // points into the descriptor
     DWORD result = ::GetNamedSecurityInfoW(&name[0], type, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
                                            nullptr, descriptor.put());

@@ -1,23 +1,15 @@
 #include "helper64/qxbew/HelperObject.h"
 
-#include "entry/SecureObject.h"
+#include "apply/AccessEntries.h"
 #include "helper64/QXBEWUtils.h"
-#include "inc/ComHolders.h"
+#include "support/variant.h"
 
 namespace {
 
-// The library's own access-entry and DACL code, run in this 64-bit process so that
-// SE_REGISTRY_KEY names reach the native registry view.
-class CHelperSecureObject : public CQXSecureObject {
+// The helper has no installation log: its client logs the item's outcome.
+class CNoLog : public qx::log_sink {
 public:
-    // The helper is the far end of the helper route: it never starts another one.
-    HRESULT CreateBitUtilsHelper(IQXBEWUtils** helper) override
-    {
-        if (helper) {
-            *helper = nullptr;
-        }
-        return E_NOTIMPL;
-    }
+    void Log(const _stringx<>& /*message*/) override {}
 };
 
 } // namespace
@@ -137,15 +129,11 @@ HRESULT CHelperObject::SetObjectPermissions(DISPPARAMS* params, VARIANT* result,
     item.m_dwPermission = permission.ulVal;
     item.m_dwFlags = itemFlags.ulVal;
 
-    CHelperSecureObject secure;
-    EXPLICIT_ACCESS_W entry = {};
-    DWORD code = secure.BuildExplicitAccess(item, entry);
-    if (code == ERROR_SUCCESS) {
-        code = secure.UpdateObjectSecurity(item, &entry);
-    }
-    if (entry.Trustee.ptstrName) {
-        ::LocalFree(entry.Trustee.ptstrName);
-    }
+    // The library's own in-process path, run in this 64-bit process so that
+    // SE_REGISTRY_KEY names reach the native registry view.
+    CSecurityFunctions security;
+    CNoLog noLog;
+    const DWORD code = ApplyItemInProcess(security, noLog, item);
 
     if (result) {
         ::VariantClear(result);

@@ -9,7 +9,8 @@
 #include "helper64/QXBEWUtils.h"
 #include "helper64/qxbew/CommandLine.h"
 #include "helper64/qxbew/HelperObject.h"
-#include "inc/ComHolders.h"
+#include "support/com_apartment.h"
+#include "support/com_ptr.h"
 
 namespace {
 
@@ -25,8 +26,7 @@ int Serve(const HelperArguments& arguments)
     if (FAILED(apartment.result())) {
         return 2;
     }
-    qx::com_ptr<CHelperObject> object;
-    *object.put() = new (std::nothrow) CHelperObject();
+    qx::com_ptr<CHelperObject> object(new (std::nothrow) CHelperObject());
     if (!object) {
         return 5;
     }

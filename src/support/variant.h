@@ -1,13 +1,11 @@
-// Owners for what the helper code holds besides interface pointers and BSTRs
-// (support/com_holders.h): VARIANTs, handles that may be INVALID_HANDLE_VALUE, and
-// the thread's COM apartment.
+// VARIANTs and BSTR copies for dispatch calls, failing with CAtlException as the
+// COM framework's own helpers do.
 #pragma once
 
 #include <windows.h>
 #include <oleauto.h>
 
 #include "support/com_exception.h"
-#include "support/com_holders.h"
 
 namespace qx {
 
@@ -66,31 +64,31 @@ public:
         check(::VariantCopy(this, const_cast<VARIANT*>(&source)));
     }
 
-    void set_bstr(const wchar_t* text)
+    void set(const wchar_t* text)
     {
         clear();
         bstrVal = bstr_copy(text);
         vt = VT_BSTR;
     }
-    void set_i8(LONGLONG value)
+    void set(LONGLONG value)
     {
         clear();
         vt = VT_I8;
         llVal = value;
     }
-    void set_i4(LONG value)
+    void set(LONG value)
     {
         clear();
         vt = VT_I4;
         lVal = value;
     }
-    void set_ui4(ULONG value)
+    void set(ULONG value)
     {
         clear();
         vt = VT_UI4;
         ulVal = value;
     }
-    void set_bool(bool value)
+    void set(bool value)
     {
         clear();
         vt = VT_BOOL;
@@ -100,46 +98,5 @@ public:
 
 // Arrays of variant are handed to Invoke as arrays of VARIANT.
 static_assert(sizeof(variant) == sizeof(VARIANT), "variant must add no data to VARIANT");
-
-// Owns a kernel handle (process, thread, file, event).
-class handle_holder {
-public:
-    handle_holder() noexcept = default;
-    explicit handle_holder(HANDLE h) noexcept : m_h(h) {}
-    handle_holder(const handle_holder&) = delete;
-    handle_holder& operator=(const handle_holder&) = delete;
-    ~handle_holder() { reset(); }
-
-    void reset(HANDLE h = nullptr) noexcept
-    {
-        if (m_h && m_h != INVALID_HANDLE_VALUE) {
-            ::CloseHandle(m_h);
-        }
-        m_h = h;
-    }
-    HANDLE get() const noexcept { return m_h; }
-    explicit operator bool() const noexcept { return m_h && m_h != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE m_h = nullptr;
-};
-
-// COM for the calling thread, in a single-threaded apartment, for the holder's lifetime.
-class com_apartment {
-public:
-    com_apartment() noexcept : m_hr(::CoInitialize(nullptr)) {}
-    com_apartment(const com_apartment&) = delete;
-    com_apartment& operator=(const com_apartment&) = delete;
-    ~com_apartment()
-    {
-        if (SUCCEEDED(m_hr)) {
-            ::CoUninitialize();
-        }
-    }
-    HRESULT result() const noexcept { return m_hr; }
-
-private:
-    HRESULT m_hr;
-};
 
 } // namespace qx

@@ -1,0 +1,22 @@
+// Applies the items of the install action in order and lets the user decide
+// about each failure: Abort, Retry or Ignore.
+#pragma once
+
+#include <windows.h>
+#include <msi.h>
+
+#include <functional>
+#include <vector>
+
+#include "cost/PermissionsItem.h"
+#include "support/log_sink.h"
+#include "support/stringx.h"
+
+// One item applied, in this process or elsewhere: 0 or the failure's code.
+using ApplyOneItem = std::function<DWORD(const PermissionsItem&)>;
+
+// 0 when every item was applied or let go; 1603 when the user (or no one) chose
+// to stop. Files and folders of 64-bit components, and those under the system
+// directory, are applied with file-system redirection switched off.
+DWORD ApplyPermissionsItems(MSIHANDLE hInstall, qx::log_sink& log, const std::vector<PermissionsItem>& items,
+                            const _stringx<>& systemDirectory, const ApplyOneItem& applyItem);

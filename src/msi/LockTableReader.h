@@ -1,0 +1,14 @@
+// Reads the package's QXLockPermissions table.
+#pragma once
+
+#include <windows.h>
+
+#include <vector>
+
+#include "msi/InstallerSession.h"
+#include "msi/LockPermissionsRow.h"
+
+// Appends every row of the lock table to rows, in the view's order, with the
+// account columns expanded through the session. 0 on every path that returns
+// (nothing appended when there is no table); installer failures raise com_exception.
+DWORD GetAllPermissionsItems(const InstallerSession& session, std::vector<LockPermissionsRow>& rows);
