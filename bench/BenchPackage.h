@@ -1,11 +1,13 @@
 // The benchmark's package: N lock table rows over files of 100 components, plus
-// folders and registry keys, written as .idt text and imported by msi.dll, which
-// is far quicker than one INSERT per row for tens of thousands of rows.
+// folders and registry keys, written by the tests' package builder.
 #pragma once
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
+
+#include "PackageBuilder.h"
 
 namespace qxbench {
 
@@ -23,7 +25,8 @@ std::wstring ObjectKey(int row);
 // Writes the package into folder (which must exist) and returns its path; empty,
 // after printing why, when msi.dll refused it. Its keys are under
 // HKLM\Software\<registryParent>.
-std::wstring WritePackage(const std::wstring& folder, int rows, const std::wstring& registryParent);
+std::unique_ptr<qxtest::Package> WritePackage(const std::wstring& folder, int rows,
+                                              const std::wstring& registryParent);
 
 // Recursively deletes a folder and everything in it; best effort.
 void DeleteTree(const std::wstring& folder);

@@ -198,9 +198,9 @@ public:
         ::CreateDirectoryW(m_folder.c_str(), nullptr);
         ::CreateDirectoryW(m_root.c_str(), nullptr);
         double start = Now();
-        std::wstring package = WritePackage(m_folder, m_rows, m_parent.substr(m_parent.find(L'\\') + 1));
-        UINT status = package.empty() ? ERROR_INSTALL_PACKAGE_INVALID
-                                      : ::MsiOpenPackageW(package.c_str(), m_session.put());
+        m_package = WritePackage(m_folder, m_rows, m_parent.substr(m_parent.find(L'\\') + 1));
+        UINT status = !m_package ? ERROR_INSTALL_PACKAGE_INVALID
+                                 : ::MsiOpenPackageW(m_package->Path().c_str(), m_session.put());
         for (const wchar_t* action : {L"CostInitialize", L"FileCost", L"CostFinalize"}) {
             if (status == ERROR_SUCCESS) {
                 status = ::MsiDoActionW(m_session.get(), action);
@@ -310,6 +310,7 @@ private:
     Action m_costAction;
     Action m_installAction;
     std::wstring m_folder, m_root, m_parent;
+    std::unique_ptr<qxtest::Package> m_package;
     qx::unique_msihandle m_session;
     std::wstring m_text;
     std::vector<FloorItem> m_items;

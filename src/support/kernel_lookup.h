@@ -13,10 +13,13 @@ using kernel_lookup_fn = FARPROC (*)(const char* name);
 // The function of the loaded kernel32 module with this name, or null.
 FARPROC kernel_proc(const char* name);
 
+// The same as a pointer of the function's own type. FARPROC stands for any
+// function; the cast goes through void* because no function type is compatible
+// with it, which the compiler would otherwise point out at every look-up.
 template <class Function>
 Function kernel_function(const char* name)
 {
-    return reinterpret_cast<Function>(kernel_proc(name));
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(kernel_proc(name)));
 }
 
 // Routes the look-ups through lookup (null: back to kernel32); returns the previous one.

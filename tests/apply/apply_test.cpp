@@ -10,7 +10,8 @@
 #include "apply/AccessEntries.h"
 #include "apply/AccountResolution.h"
 #include "apply/ApplyRules.h"
-#include "apply/ApplyTestSupport.h"
+#include "ApplyTestSupport.h"
+#include "RecordingLog.h"
 #include "helper64/HelperRoute.h"
 #include "helper64/QXBEWUtils.h"
 
@@ -21,17 +22,16 @@ namespace {
 const wchar_t kLookupLine[] = L"ResolveSidForAccountName: looking up account name '";
 
 // Security entry points with a log that records its lines.
-class TestSecurity : public CSecurityFunctions, public qx::log_sink {
+class TestSecurity : public CSecurityFunctions, public qxtest::RecordingLog {
 public:
     void Log(const _stringx<>& message) override
     {
-        lines.push_back(message.str());
+        RecordingLog::Log(message);
         if (clobberLastError) {
             ::SetLastError(ERROR_INVALID_FUNCTION); // as an installer call may
         }
     }
 
-    std::vector<std::wstring> lines;
     bool clobberLastError = false;
 };
 

@@ -11,15 +11,11 @@
 
 #include "ActionDataModel.h"
 #include "cost/CustomActionData.h"
-#include "support/log_sink.h"
+#include "RecordingLog.h"
 
 namespace {
 
-class RecordingLogger : public qx::log_sink {
-public:
-    void Log(const _stringx<>& message) override { lines.push_back(message.str()); }
-    std::vector<std::wstring> lines;
-};
+using RecordingLogger = qxtest::RecordingLog;
 
 datamodel::Result ParseWithLibrary(const std::wstring& text, RecordingLogger& logger)
 {

@@ -1,4 +1,4 @@
-// What the helper tests share: the helper's path, files, and a recording logger.
+// What the helper tests share: the helper's path and files.
 #pragma once
 
 #include <windows.h>
@@ -10,8 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "entry/SecureObject.h"
-#include "helper64/CreateBitUtilsHelper.h"
 
 namespace helper_test {
 
@@ -57,14 +55,3 @@ inline bool RemoveFolder(const std::wstring& folder)
 }
 
 } // namespace helper_test
-
-// A secure object that keeps every log line and reaches the real helper.
-class RecordingLogger : public CQXSecureObject {
-public:
-    void Log(const _stringx<>& message) override { lines.push_back(message.str()); }
-    HRESULT CreateBitUtilsHelper(IQXBEWUtils** helper) override
-    {
-        return ::CreateBitUtilsHelper(*this, helper_test::HelperPath().c_str(), helper);
-    }
-    std::vector<std::wstring> lines;
-};

@@ -11,6 +11,9 @@
 #include <string>
 
 #include "HelperTestSupport.h"
+#include "RecordingLog.h"
+#include "helper64/CreateBitUtilsHelper.h"
+#include "helper64/HelperRoute.h"
 #include "helper64/QXBEWUtils.h"
 #include "inc/CoCreate.h"
 #include "support/com_apartment.h"
@@ -117,7 +120,7 @@ protected:
     void TearDown() override { EXPECT_TRUE(WaitUntilNoProcess(L"QXBEW.exe")) << "a helper is still running"; }
 
     qx::com_apartment m_com;
-    RecordingLogger m_logger;
+    qxtest::RecordingLog m_logger;
     const std::wstring m_unique = std::to_wstring(::GetCurrentProcessId());
 };
 
@@ -135,7 +138,10 @@ TEST_F(HelperActivation, ApplyItemSetsTheRegistryItemInTheHelperProcess)
     item.m_strUser = L"S-1-5-32-546"; // Guests
     item.m_dwPermission = KEY_READ;
     item.m_dwFlags = LOCKPERM_COMPONENT_32BIT;
-    EXPECT_EQ(0u, m_logger.ApplyItem(item)); // its helper route leads to the real helper
+    auto realHelper = [this](IQXBEWUtils** helper) {
+        return CreateBitUtilsHelper(m_logger, HelperPath().c_str(), helper);
+    };
+    EXPECT_EQ(0u, ApplyItemThroughHelper(m_logger, realHelper, item));
     // The access-entry messages belong to the helper process: only the route's line is here.
     EXPECT_EQ(std::vector<std::wstring>{L"Processing registry object 'CURRENT_USER\\" + subKey + L"' in 64-bit outproc"},
               m_logger.lines);
@@ -147,7 +153,7 @@ TEST_F(HelperActivation, ProgramThatCannotStartIsLoggedAndReturned)
 {
     for (const wchar_t* path : {L"", L"C:\\no\\such\\folder\\QXBEW.exe"}) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(path)));
-        RecordingLogger logger;
+        qxtest::RecordingLog logger;
         IQXBEWUtils* helper = reinterpret_cast<IQXBEWUtils*>(1);
         EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), CreateBitUtilsHelper(logger, path, &helper));
         EXPECT_EQ(nullptr, helper);

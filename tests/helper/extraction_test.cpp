@@ -7,6 +7,7 @@
 #include <string>
 
 #include "HelperTestSupport.h"
+#include "RecordingLog.h"
 #include "helper64/ExtractHelper.h"
 
 using namespace helper_test;
@@ -24,7 +25,7 @@ TEST(HelperExtraction, WritesANewGuidFolderWithOneTempFile)
         SCOPED_TRACE(extracted ? "with the resource" : "without it");
         const HMODULE module = ::GetModuleHandleW(extracted ? nullptr : L"kernel32.dll");
         const std::set<std::wstring> before = FolderEntries(TempFolder());
-        RecordingLogger logger;
+        qxtest::RecordingLog logger;
         const std::wstring path = ExtractHelperExecutable(logger, module).str();
         std::set<std::wstring> added;
         for (const std::wstring& name : FolderEntries(TempFolder())) {

@@ -3,7 +3,7 @@
 // missing 64-bit helper): kernel handles, installer handles and private bytes must
 // come out where they went in.
 #include "InstallerFixture.h"
-#include "apply/ApplyTestSupport.h"
+#include "ApplyTestSupport.h"
 
 #include <psapi.h>
 

@@ -7,7 +7,7 @@
 #include "InstallerFixture.h"
 #include "apply/AccessEntries.h"
 #include "apply/ApplyDriver.h"
-#include "apply/ApplyTestSupport.h"
+#include "ApplyTestSupport.h"
 
 using namespace qxtest;
 using namespace applytest;

@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "InstallerFixture.h"
-#include "apply/ApplyTestSupport.h"
+#include "ApplyTestSupport.h"
 #include "entry/LockPermissionsManager.h"
 
 using namespace qxtest;

@@ -18,7 +18,7 @@ struct kernel_stub {
 template <class Function>
 kernel_stub stub(const char* name, Function function)
 {
-    return kernel_stub{name, reinterpret_cast<FARPROC>(function)};
+    return kernel_stub{name, reinterpret_cast<FARPROC>(reinterpret_cast<void*>(function))};
 }
 
 class scoped_kernel_stubs {

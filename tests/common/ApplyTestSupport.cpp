@@ -1,4 +1,4 @@
-#include "apply/ApplyTestSupport.h"
+#include "ApplyTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -9,19 +9,19 @@ ActionLibrary::ActionLibrary()
     wchar_t path[MAX_PATH] = {};
     std::wstring folder(path, ::GetModuleFileNameW(nullptr, path, MAX_PATH));
     folder.resize(folder.find_last_of(L"\\/") + 1);
-    m_module = ::LoadLibraryW((folder + L"QXLockPermissions.dll").c_str());
-}
-
-ActionLibrary::~ActionLibrary()
-{
-    if (m_module) {
-        ::FreeLibrary(m_module);
-    }
+    m_module.reset(::LoadLibraryW((folder + L"QXLockPermissions.dll").c_str()));
 }
 
 ActionLibrary::Action ActionLibrary::ByName(const char* name) const
 {
-    return reinterpret_cast<Action>(reinterpret_cast<void*>(::GetProcAddress(m_module, name)));
+    return reinterpret_cast<Action>(reinterpret_cast<void*>(::GetProcAddress(m_module.get(), name)));
+}
+
+UINT ExecuteSql(MSIHANDLE database, const std::wstring& query)
+{
+    qx::unique_msihandle view;
+    UINT result = ::MsiDatabaseOpenViewW(database, query.c_str(), view.put());
+    return result == ERROR_SUCCESS ? ::MsiViewExecute(view.get(), 0) : result;
 }
 
 void SessionLog::Log(const _stringx<>& message)
@@ -46,8 +46,9 @@ void InstallerTest::TearDown()
 
 void InstallerTest::StartSession(const PackageBuilder& builder)
 {
-    m_package = builder.Build();
-    ASSERT_TRUE(m_package);
+    std::wstring error;
+    m_package = builder.Build(&error);
+    ASSERT_TRUE(m_package) << std::string(error.begin(), error.end());
     m_database.reset();
     m_session.reset();
     ASSERT_EQ(0u, ::MsiOpenPackageW(m_package->Path().c_str(), m_session.put()));

@@ -6,9 +6,12 @@
 
 #include <memory>
 
+#include "LogCapture.h"
 #include "PackageBuilder.h"
 #include "msi/InstallerSession.h"
+#include "msi/MsiHandle.h"
 #include "support/log_sink.h"
+#include "support/unique_any.h"
 
 namespace qxtest {
 
@@ -20,14 +23,16 @@ public:
     ActionLibrary();
     ActionLibrary(const ActionLibrary&) = delete;
     ActionLibrary& operator=(const ActionLibrary&) = delete;
-    ~ActionLibrary();
 
-    HMODULE Module() const noexcept { return m_module; }
+    HMODULE Module() const noexcept { return m_module.get(); }
     Action ByName(const char* name) const;
 
 private:
-    HMODULE m_module = nullptr;
+    qx::unique_hmodule m_module;
 };
+
+// Runs one SQL statement on a database; the installer's result.
+UINT ExecuteSql(MSIHANDLE database, const std::wstring& query);
 
 // Sends the layers' messages into a session's installation log, as the actions do.
 class SessionLog : public qx::log_sink {
