@@ -8,6 +8,8 @@ namespace qx {
 
 void module_lock() noexcept;
 void module_unlock() noexcept;
+// The count itself: the product never reads it; the tests do, to see that every
+// proxy gave its lock back.
 LONG module_lock_count() noexcept;
 
 } // namespace qx

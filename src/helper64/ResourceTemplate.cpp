@@ -16,6 +16,8 @@ CResourceTemplate::CResourceTemplate(const wchar_t* name, const wchar_t* type, H
 bool CResourceTemplate::ExtractToFile(_stringx<>& path)
 {
     HRSRC resource;
+    // The helper's resource is named by name and type: the two integer branches
+    // serve resources that the template can describe but no caller asks for.
     if (m_bIntegerType) {
         resource = ::FindResourceW(m_hModule, m_strName.c_str(), MAKEINTRESOURCEW(LOWORD(m_nResourceId)));
     } else {

@@ -182,7 +182,8 @@ _stringx<Traits>& _stringx<Traits>::assign_narrow(const char* text, unsigned int
         return assign(L"", 0);
     }
     if (codePage == 1200 || codePage == 1201) {
-        // UTF-16 text ends at its first 16-bit NUL, not at its first zero byte.
+        // The string converts UTF-16 text as the design asks; the library's own
+        // callers hand it ANSI text only. It ends at its first 16-bit NUL.
         size_type units = length == count_to_nul ? utf16_units(text) : length / 2;
         _stringx converted;
         converted.resize(units);

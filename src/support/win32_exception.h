@@ -1,4 +1,6 @@
 // A Win32 error code whose system message is made on demand and shared by copies.
+// The utility layer raises it where a system folder cannot be determined; no
+// path of the custom actions reaches one.
 #pragma once
 
 #include <windows.h>

@@ -14,6 +14,7 @@
 #include "RecordingLog.h"
 #include "helper64/CreateBitUtilsHelper.h"
 #include "helper64/HelperRoute.h"
+#include "helper64/ModuleLock.h"
 #include "helper64/QXBEWUtils.h"
 #include "inc/CoCreate.h"
 #include "support/com_apartment.h"
@@ -185,8 +186,10 @@ TEST_F(HelperActivation, EachCreationStartsItsOwnHelperUnderItsOwnGuid)
     ASSERT_EQ(S_OK, CreateBitUtilsHelper(m_logger, HelperPath().c_str(), second.put()));
     EXPECT_EQ(2u, ProcessCount(L"QXBEW.exe"));
     EXPECT_EQ(2u, HelperRegistrations().size()) << "both helpers registered under the same GUID";
+    EXPECT_EQ(2, qx::module_lock_count()) << "each proxy locks the module";
     first.reset();
     second.reset();
+    EXPECT_EQ(0, qx::module_lock_count()) << "a proxy kept its lock";
     EXPECT_TRUE(WaitUntilNoProcess(L"QXBEW.exe"));
     EXPECT_TRUE(HelperRegistrations().empty()) << "a helper left its registration behind";
 }
