@@ -21,8 +21,14 @@ std::wstring Number(const wchar_t* prefix, int value, int width)
     return text;
 }
 
-std::wstring ComponentName(int index) { return Number(L"C", index % kComponents, 2); }
-std::wstring ComponentDirectory(int index) { return Number(L"D", index % kComponents, 2); }
+std::wstring ComponentName(int index)
+{
+    return Number(L"C", index % kComponents, 2);
+}
+std::wstring ComponentDirectory(int index)
+{
+    return Number(L"D", index % kComponents, 2);
+}
 
 } // namespace
 
@@ -40,13 +46,13 @@ RowKind KindOfRow(int row)
 
 std::wstring ObjectKey(int row)
 {
-    const wchar_t* prefix =
-        KindOfRow(row) == RowKind::Folder ? L"dir" : KindOfRow(row) == RowKind::Registry ? L"reg" : L"fil";
+    const wchar_t* prefix = KindOfRow(row) == RowKind::Folder     ? L"dir"
+                            : KindOfRow(row) == RowKind::Registry ? L"reg"
+                                                                  : L"fil";
     return Number(prefix, row, 6);
 }
 
-std::unique_ptr<qxtest::Package> WritePackage(const std::wstring& folder, int rows,
-                                              const std::wstring& registryParent)
+std::unique_ptr<qxtest::Package> WritePackage(const std::wstring& folder, int rows, const std::wstring& registryParent)
 {
     qxtest::PackageBuilder builder;
     for (int i = 0; i < kComponents; ++i) {

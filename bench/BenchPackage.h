@@ -25,8 +25,7 @@ std::wstring ObjectKey(int row);
 // Writes the package into folder (which must exist) and returns its path; empty,
 // after printing why, when msi.dll refused it. Its keys are under
 // HKLM\Software\<registryParent>.
-std::unique_ptr<qxtest::Package> WritePackage(const std::wstring& folder, int rows,
-                                              const std::wstring& registryParent);
+std::unique_ptr<qxtest::Package> WritePackage(const std::wstring& folder, int rows, const std::wstring& registryParent);
 
 // Recursively deletes a folder and everything in it; best effort.
 void DeleteTree(const std::wstring& folder);

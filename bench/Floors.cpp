@@ -69,18 +69,18 @@ Fetched FetchByKey(MSIHANDLE database, const wchar_t* head, const std::wstring& 
 // The component's attributes and states; true when the row is kept.
 bool KeepComponent(MSIHANDLE session, MSIHANDLE database, const std::wstring& component, bool* is64Bit)
 {
-    *is64Bit = (::MsiRecordGetInteger(
-                    FetchByKey(database, L"SELECT * FROM `Component` WHERE `Component` = '", component).record.get(), 4) &
-                0x100) != 0;
+    *is64Bit =
+        (::MsiRecordGetInteger(
+             FetchByKey(database, L"SELECT * FROM `Component` WHERE `Component` = '", component).record.get(), 4) &
+         0x100) != 0;
 
     LogLine(session, L"Attempting to determine component state for " + component);
     INSTALLSTATE installed = INSTALLSTATE_UNKNOWN;
     INSTALLSTATE action = INSTALLSTATE_UNKNOWN;
     ::MsiGetComponentStateW(session, component.c_str(), &installed, &action);
     LogLine(session, L"Install state of component is " + Hex(installed) + L", action is " + Hex(action));
-    return action == INSTALLSTATE_LOCAL ||
-           (installed == INSTALLSTATE_LOCAL && action != INSTALLSTATE_UNKNOWN && action != INSTALLSTATE_ADVERTISED &&
-            action != INSTALLSTATE_ABSENT);
+    return action == INSTALLSTATE_LOCAL || (installed == INSTALLSTATE_LOCAL && action != INSTALLSTATE_UNKNOWN &&
+                                            action != INSTALLSTATE_ADVERTISED && action != INSTALLSTATE_ABSENT);
 }
 
 std::wstring TargetPath(MSIHANDLE session, const std::wstring& directory)
@@ -102,8 +102,8 @@ void Append(std::wstring& text, const std::wstring& object, const std::wstring& 
     if (!text.empty()) {
         text += L'*';
     }
-    text += object + L'|' + table + L'|' + domain + L'|' + user + L'|' +
-            std::to_wstring(static_cast<int>(permission)) + L'|' + std::to_wstring(static_cast<int>(flags));
+    text += object + L'|' + table + L'|' + domain + L'|' + user + L'|' + std::to_wstring(static_cast<int>(permission)) +
+            L'|' + std::to_wstring(static_cast<int>(flags));
 }
 
 struct LockRow {
@@ -126,8 +126,8 @@ std::wstring CostFloor(MSIHANDLE session)
         ::MsiDatabaseOpenViewW(database.get(), L"SELECT * FROM `QXLockPermissions`", view.put());
         ::MsiViewExecute(view.get(), 0);
         for (qx::unique_msihandle record; ::MsiViewFetch(view.get(), record.put()) == ERROR_SUCCESS; record.reset()) {
-            rows.push_back({Field(record.get(), 1), Field(record.get(), 2), Field(record.get(), 3), Field(record.get(), 4),
-                            static_cast<DWORD>(::MsiRecordGetInteger(record.get(), 5)),
+            rows.push_back({Field(record.get(), 1), Field(record.get(), 2), Field(record.get(), 3),
+                            Field(record.get(), 4), static_cast<DWORD>(::MsiRecordGetInteger(record.get(), 5)),
                             static_cast<DWORD>(::MsiRecordGetInteger(record.get(), 6))});
         }
     }
@@ -151,15 +151,18 @@ std::wstring CostFloor(MSIHANDLE session)
                 path += name;
                 LogLine(session, L"Got target for file: " + name);
                 ::GetDriveTypeW(path.substr(0, 2).c_str());
-                Append(text, path, row.table, row.domain, row.user, row.permission, row.flags | (is64Bit ? 0x08 : 0x16));
+                Append(text, path, row.table, row.domain, row.user, row.permission,
+                       row.flags | (is64Bit ? 0x08 : 0x16));
             }
         } else if (row.table == L"CreateFolder") {
-            Fetched folder = FetchByKey(database.get(), L"SELECT * FROM `CreateFolder` WHERE `Directory_`='", row.object);
+            Fetched folder =
+                FetchByKey(database.get(), L"SELECT * FROM `CreateFolder` WHERE `Directory_`='", row.object);
             if (KeepComponent(session, database.get(), Field(folder.record.get(), 2), &is64Bit)) {
                 std::wstring path = TargetPath(session, row.object);
                 LogLine(session, L"Got target path " + path + L" for directory " + row.object);
                 ::GetDriveTypeW(path.substr(0, 2).c_str());
-                Append(text, path, row.table, row.domain, row.user, row.permission, row.flags | (is64Bit ? 0x08 : 0x16));
+                Append(text, path, row.table, row.domain, row.user, row.permission,
+                       row.flags | (is64Bit ? 0x08 : 0x16));
             }
         } else {
             Fetched key = FetchByKey(database.get(), L"SELECT * FROM `Registry` WHERE `Registry`='", row.object);
@@ -228,8 +231,8 @@ DWORD ApplyFloorItem(MSIHANDLE session, const FloorItem& item)
     }
     PACL oldDacl = nullptr;
     qx::unique_local<void> descriptor;
-    DWORD result = ::GetNamedSecurityInfoW(&name[0], item.type, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                           &oldDacl, nullptr, descriptor.put());
+    DWORD result = ::GetNamedSecurityInfoW(&name[0], item.type, DACL_SECURITY_INFORMATION, nullptr, nullptr, &oldDacl,
+                                           nullptr, descriptor.put());
     qx::unique_local<ACL> newDacl;
     if (result == ERROR_SUCCESS) {
         result = ::SetEntriesInAclW(1, &entry, oldDacl, newDacl.put());
@@ -299,7 +302,8 @@ void WarmUpSecurityCalls()
     ::RegDeleteKeyW(HKEY_CURRENT_USER, keyPath);
 }
 
-CallCosts MeasureCalls(MSIHANDLE session, const std::vector<FloorItem>& items, const std::vector<std::wstring>& fileKeys)
+CallCosts MeasureCalls(MSIHANDLE session, const std::vector<FloorItem>& items,
+                       const std::vector<std::wstring>& fileKeys)
 {
     const int kSamples = 300;
     CallCosts costs;

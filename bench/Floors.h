@@ -45,6 +45,7 @@ void WarmUpSecurityCalls();
 struct CallCosts {
     double driveType = 0, keyedQuery = 0, logRecord = 0, fileDacl = 0, keyDacl = 0;
 };
-CallCosts MeasureCalls(MSIHANDLE session, const std::vector<FloorItem>& items, const std::vector<std::wstring>& fileKeys);
+CallCosts MeasureCalls(MSIHANDLE session, const std::vector<FloorItem>& items,
+                       const std::vector<std::wstring>& fileKeys);
 
 } // namespace qxbench

@@ -18,8 +18,7 @@ double Now()
 }
 
 // Adds the time of one call to an accumulator, whatever the call returns.
-template <class Call>
-auto Clocked(double& total, Call call)
+template <class Call> auto Clocked(double& total, Call call)
 {
     double start = Now();
     auto result = call();
@@ -41,8 +40,8 @@ DWORD WINAPI TimedSetEntriesInAclW(ULONG count, PEXPLICIT_ACCESS_W entries, PACL
     return Clocked(g_security, [&] { return ::SetEntriesInAclW(count, entries, oldAcl, newAcl); });
 }
 
-DWORD WINAPI TimedSetNamedSecurityInfoW(LPWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION information,
-                                        PSID owner, PSID group, PACL dacl, PACL sacl)
+DWORD WINAPI TimedSetNamedSecurityInfoW(LPWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION information, PSID owner,
+                                        PSID group, PACL dacl, PACL sacl)
 {
     return Clocked(g_security,
                    [&] { return ::SetNamedSecurityInfoW(name, type, information, owner, group, dacl, sacl); });

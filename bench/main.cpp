@@ -91,7 +91,7 @@ int WINAPI CountLogLine(LPVOID, UINT type, LPCWSTR)
 
 class SilentLogger : public qx::log_sink {
 public:
-    void Log(const _stringx<>&) override {}
+    void Log(const _stringx<>&) override { }
 };
 
 std::wstring ModuleFolder()
@@ -130,8 +130,7 @@ bool CreateObjects(const std::vector<FloorItem>& items)
             continue;
         }
         // Parent folders first; a folder item's name ends in a backslash.
-        for (std::size_t at = item.name.find(L'\\', 3); at != std::wstring::npos;
-             at = item.name.find(L'\\', at + 1)) {
+        for (std::size_t at = item.name.find(L'\\', 3); at != std::wstring::npos; at = item.name.find(L'\\', at + 1)) {
             ::CreateDirectoryW(item.name.substr(0, at).c_str(), nullptr);
         }
         if (item.name.back() != L'\\') {
@@ -150,8 +149,7 @@ struct Run {
     double ms = 0;
 };
 
-template <class Body>
-Run Timed(Body body)
+template <class Body> Run Timed(Body body)
 {
     Run run;
     double start = Now();
@@ -199,8 +197,8 @@ public:
         ::CreateDirectoryW(m_root.c_str(), nullptr);
         double start = Now();
         m_package = WritePackage(m_folder, m_rows, m_parent.substr(m_parent.find(L'\\') + 1));
-        UINT status = !m_package ? ERROR_INSTALL_PACKAGE_INVALID
-                                 : ::MsiOpenPackageW(m_package->Path().c_str(), m_session.put());
+        UINT status =
+            !m_package ? ERROR_INSTALL_PACKAGE_INVALID : ::MsiOpenPackageW(m_package->Path().c_str(), m_session.put());
         for (const wchar_t* action : {L"CostInitialize", L"FileCost", L"CostFinalize"}) {
             if (status == ERROR_SUCCESS) {
                 status = ::MsiDoActionW(m_session.get(), action);
@@ -335,7 +333,7 @@ struct PairResult {
     int rounds = 0;
     Series cost[2], install[2]; // [0] N, [1] 2N
     std::vector<double> parse[2];
-    double peakMb[3] = {};      // by the end of cost, install, parse
+    double peakMb[3] = {}; // by the end of cost, install, parse
     double firstInstall[2] = {};
     InstallSplit split[2];
     CallCosts calls[2];
@@ -403,15 +401,17 @@ void PrintRow(const char* phase, int rows, const Series& series, const Series* d
                 Fastest(series.floor), Fastest(series.library) / Fastest(series.floor),
                 Fastest(series.library) * 1000.0 / rows);
     if (doubled) {
-        std::printf(" %5.2f | %5.2f |", Growth(series.library, doubled->library),
-                    Growth(series.floor, doubled->floor));
+        std::printf(" %5.2f | %5.2f |", Growth(series.library, doubled->library), Growth(series.floor, doubled->floor));
     } else {
         std::printf(" %5s | %5s |", "", "");
     }
     std::printf(" %7.0f |\n", peakMb);
 }
 
-const char* Verdict(bool met) { return met ? "met" : "MISSED"; }
+const char* Verdict(bool met)
+{
+    return met ? "met" : "MISSED";
+}
 
 void Report(const std::vector<PairResult>& pairs, int rounds)
 {
@@ -478,8 +478,8 @@ void Report(const std::vector<PairResult>& pairs, int rounds)
     for (const PairResult& pair : pairs) {
         for (int k = 0; k < 2; ++k) {
             const CallCosts& calls = pair.calls[k];
-            std::printf("| %6d | %13.1f | %11.1f | %10.1f | %9.1f | %8.1f |\n", pair.rows * (k + 1),
-                        calls.driveType, calls.keyedQuery, calls.logRecord, calls.fileDacl, calls.keyDacl);
+            std::printf("| %6d | %13.1f | %11.1f | %10.1f | %9.1f | %8.1f |\n", pair.rows * (k + 1), calls.driveType,
+                        calls.keyedQuery, calls.logRecord, calls.fileDacl, calls.keyDacl);
         }
     }
 
@@ -487,8 +487,7 @@ void Report(const std::vector<PairResult>& pairs, int rounds)
     auto spread = [](const std::vector<double>& ratios) {
         char text[48];
         std::snprintf(text, sizeof text, "%.2f (%.2f to %.2f)", Median(ratios),
-                      *std::min_element(ratios.begin(), ratios.end()),
-                      *std::max_element(ratios.begin(), ratios.end()));
+                      *std::min_element(ratios.begin(), ratios.end()), *std::max_element(ratios.begin(), ratios.end()));
         return std::string(text);
     };
     auto growths = [](const std::vector<double>& n, const std::vector<double>& doubled) {
@@ -559,8 +558,7 @@ int main(int argc, char** argv)
         }
     }
 
-    qx::unique_hmodule library(
-        ::LoadLibraryW((ModuleFolder() + L"QXLockPermissions.dll").c_str()));
+    qx::unique_hmodule library(::LoadLibraryW((ModuleFolder() + L"QXLockPermissions.dll").c_str()));
     if (!library) {
         std::printf("QXLockPermissions.dll not found beside the program\n");
         return 1;

@@ -3,7 +3,7 @@
 # Debian packages the build and the tests need; wixl and msitools build the sample package.
 QX_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
              binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine64 wine googletest
-             wixl msitools)
+             wixl msitools clang-format)
 
 qx_install_packages() {
     local missing=()

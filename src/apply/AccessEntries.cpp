@@ -53,7 +53,7 @@ DWORD UpdateObjectSecurity(CSecurityFunctions& security, qx::log_sink& log, cons
     qx::unique_local<void> descriptor;
     PACL oldDacl = nullptr; // points into the descriptor; null for a null DACL
     DWORD result = security.GetNamedSecurityInfoW(name, item.m_objectType, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                         &oldDacl, nullptr, descriptor.put());
+                                                  &oldDacl, nullptr, descriptor.put());
     if (result != ERROR_SUCCESS) {
         log.Log(FormatText(L"Failed to obtain existing security descriptor, last error: 0x%08x", result));
         return result;
@@ -68,7 +68,7 @@ DWORD UpdateObjectSecurity(CSecurityFunctions& security, qx::log_sink& log, cons
 
     log.Log(FormatText(L"Setting new security descriptor for '%s'", item.m_strObjectName.c_str()));
     result = security.SetNamedSecurityInfoW(name, item.m_objectType, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                   newDacl.get(), nullptr);
+                                            newDacl.get(), nullptr);
     if (result != ERROR_SUCCESS) {
         log.Log(FormatText(L"Failed to set new security descriptor, last error: 0x%08x", result));
     }

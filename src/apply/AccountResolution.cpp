@@ -19,22 +19,28 @@ struct WellKnownAccount {
 // Tried in this order; the first name that matches wins.
 const WellKnownAccount kWellKnownAccounts[] = {
     {L"Everyone", WinWorldSid, SECURITY_WORLD_SID_AUTHORITY, 1, {SECURITY_WORLD_RID, 0}},
-    {L"Authenticated Users", WinAuthenticatedUserSid, SECURITY_NT_AUTHORITY, 1,
-     {SECURITY_AUTHENTICATED_USER_RID, 0}},
-    {L"Users", WinBuiltinUsersSid, SECURITY_NT_AUTHORITY, 2,
-     {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS}},
-    {L"Administrators", WinBuiltinAdministratorsSid, SECURITY_NT_AUTHORITY, 2,
+    {L"Authenticated Users", WinAuthenticatedUserSid, SECURITY_NT_AUTHORITY, 1, {SECURITY_AUTHENTICATED_USER_RID, 0}},
+    {L"Users", WinBuiltinUsersSid, SECURITY_NT_AUTHORITY, 2, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS}},
+    {L"Administrators",
+     WinBuiltinAdministratorsSid,
+     SECURITY_NT_AUTHORITY,
+     2,
      {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS}},
     {L"Local System", WinLocalSystemSid, SECURITY_NT_AUTHORITY, 1, {SECURITY_LOCAL_SYSTEM_RID, 0}},
     {L"Local Service", WinLocalServiceSid, SECURITY_NT_AUTHORITY, 1, {SECURITY_LOCAL_SERVICE_RID, 0}},
     {L"Network Service", WinNetworkServiceSid, SECURITY_NT_AUTHORITY, 1, {SECURITY_NETWORK_SERVICE_RID, 0}},
-    {L"Guests", WinBuiltinGuestsSid, SECURITY_NT_AUTHORITY, 2,
-     {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_GUESTS}},
+    {L"Guests", WinBuiltinGuestsSid, SECURITY_NT_AUTHORITY, 2, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_GUESTS}},
     {L"CREATOR OWNER", WinCreatorOwnerSid, SECURITY_CREATOR_SID_AUTHORITY, 1, {SECURITY_CREATOR_OWNER_RID, 0}},
     {L"INTERACTIVE", WinInteractiveSid, SECURITY_NT_AUTHORITY, 1, {SECURITY_INTERACTIVE_RID, 0}},
-    {L"Power Users", WinBuiltinPowerUsersSid, SECURITY_NT_AUTHORITY, 2,
+    {L"Power Users",
+     WinBuiltinPowerUsersSid,
+     SECURITY_NT_AUTHORITY,
+     2,
      {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_POWER_USERS}},
-    {L"Remote Desktop Users", WinBuiltinRemoteDesktopUsersSid, SECURITY_NT_AUTHORITY, 2,
+    {L"Remote Desktop Users",
+     WinBuiltinRemoteDesktopUsersSid,
+     SECURITY_NT_AUTHORITY,
+     2,
      {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_REMOTE_DESKTOP_USERS}},
     // Older systems cannot build this one; the name lookup still knows the account there.
     {L"IUSR", WinIUserSid, SECURITY_NT_AUTHORITY, 0, {0, 0}},
@@ -83,7 +89,7 @@ bool LookupWellKnownSid(CSecurityFunctions& security, qx::log_sink& log, const _
     SID_IDENTIFIER_AUTHORITY authority = account->authority;
     PSID temporary = nullptr;
     if (!security.AllocateAndInitializeSid(&authority, account->subAuthorityCount, account->subAuthorities[0],
-                                  account->subAuthorities[1], 0, 0, 0, 0, 0, 0, &temporary) ||
+                                           account->subAuthorities[1], 0, 0, 0, 0, 0, 0, &temporary) ||
         !temporary) {
         log.Log(FormatText(L"Failed to lookup wellknown account, last error: 0x%x", ::GetLastError()));
         return false;
@@ -139,8 +145,8 @@ PSID ResolveSidForAccountName(CSecurityFunctions& security, qx::log_sink& log, c
 
 } // namespace
 
-DWORD ResolveItemSid(CSecurityFunctions& security, qx::log_sink& log, const _stringx<>& domain,
-                     const _stringx<>& user, PSID* sid)
+DWORD ResolveItemSid(CSecurityFunctions& security, qx::log_sink& log, const _stringx<>& domain, const _stringx<>& user,
+                     PSID* sid)
 {
     if (LookupWellKnownSid(security, log, user, sid)) {
         return ERROR_SUCCESS;

@@ -10,5 +10,5 @@
 
 // The SID of the item's account, released by the receiver with LocalFree: 0, or
 // the lookup's error code (1332 when it left none).
-DWORD ResolveItemSid(CSecurityFunctions& security, qx::log_sink& log, const _stringx<>& domain,
-                     const _stringx<>& user, PSID* sid);
+DWORD ResolveItemSid(CSecurityFunctions& security, qx::log_sink& log, const _stringx<>& domain, const _stringx<>& user,
+                     PSID* sid);

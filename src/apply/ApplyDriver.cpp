@@ -66,7 +66,7 @@ DWORD ApplyPermissionsItems(MSIHANDLE hInstall, qx::log_sink& log, const std::ve
         }
 
         log.Log(FormatText(L"Failed to apply permissions for object '%s', error 0x%08x", item.m_strObjectName.c_str(),
-                       result));
+                           result));
         if ((item.m_dwFlags & LOCKPERM_IGNORE_FAILURE) != 0) {
             ++index;
             continue;

@@ -2,8 +2,7 @@
 
 namespace {
 
-template <class Function>
-void Resolve(HMODULE module, const char* name, Function& field)
+template <class Function> void Resolve(HMODULE module, const char* name, Function& field)
 {
     field = reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
 }
@@ -30,11 +29,11 @@ CSecurityFunctions::CSecurityFunctions()
 }
 
 BOOL CSecurityFunctions::LookupAccountNameW(LPCWSTR systemName, LPCWSTR accountName, PSID sid, LPDWORD sidSize,
-                                         LPWSTR referencedDomain, LPDWORD domainSize, PSID_NAME_USE use)
+                                            LPWSTR referencedDomain, LPDWORD domainSize, PSID_NAME_USE use)
 {
     return m_pfnLookupAccountNameW
-        ? m_pfnLookupAccountNameW(systemName, accountName, sid, sidSize, referencedDomain, domainSize, use)
-        : FALSE;
+               ? m_pfnLookupAccountNameW(systemName, accountName, sid, sidSize, referencedDomain, domainSize, use)
+               : FALSE;
 }
 
 BOOL CSecurityFunctions::IsValidSid(PSID sid)
@@ -48,12 +47,12 @@ BOOL CSecurityFunctions::ConvertStringSidToSidW(LPCWSTR text, PSID* sid)
 }
 
 DWORD CSecurityFunctions::GetNamedSecurityInfoW(LPWSTR objectName, SE_OBJECT_TYPE objectType,
-                                             SECURITY_INFORMATION information, PSID* owner, PSID* group,
-                                             PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor)
+                                                SECURITY_INFORMATION information, PSID* owner, PSID* group, PACL* dacl,
+                                                PACL* sacl, PSECURITY_DESCRIPTOR* descriptor)
 {
     return m_pfnGetNamedSecurityInfoW
-        ? m_pfnGetNamedSecurityInfoW(objectName, objectType, information, owner, group, dacl, sacl, descriptor)
-        : ERROR_PROC_NOT_FOUND;
+               ? m_pfnGetNamedSecurityInfoW(objectName, objectType, information, owner, group, dacl, sacl, descriptor)
+               : ERROR_PROC_NOT_FOUND;
 }
 
 DWORD CSecurityFunctions::SetEntriesInAclW(ULONG count, PEXPLICIT_ACCESS_W entries, PACL oldAcl, PACL* newAcl)
@@ -62,21 +61,21 @@ DWORD CSecurityFunctions::SetEntriesInAclW(ULONG count, PEXPLICIT_ACCESS_W entri
 }
 
 DWORD CSecurityFunctions::SetNamedSecurityInfoW(LPWSTR objectName, SE_OBJECT_TYPE objectType,
-                                             SECURITY_INFORMATION information, PSID owner, PSID group, PACL dacl,
-                                             PACL sacl)
+                                                SECURITY_INFORMATION information, PSID owner, PSID group, PACL dacl,
+                                                PACL sacl)
 {
     return m_pfnSetNamedSecurityInfoW
-        ? m_pfnSetNamedSecurityInfoW(objectName, objectType, information, owner, group, dacl, sacl)
-        : ERROR_PROC_NOT_FOUND;
+               ? m_pfnSetNamedSecurityInfoW(objectName, objectType, information, owner, group, dacl, sacl)
+               : ERROR_PROC_NOT_FOUND;
 }
 
 BOOL CSecurityFunctions::AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD sub0,
-                                               DWORD sub1, DWORD sub2, DWORD sub3, DWORD sub4, DWORD sub5,
-                                               DWORD sub6, DWORD sub7, PSID* sid)
+                                                  DWORD sub1, DWORD sub2, DWORD sub3, DWORD sub4, DWORD sub5,
+                                                  DWORD sub6, DWORD sub7, PSID* sid)
 {
     return m_pfnAllocateAndInitializeSid
-        ? m_pfnAllocateAndInitializeSid(authority, count, sub0, sub1, sub2, sub3, sub4, sub5, sub6, sub7, sid)
-        : FALSE;
+               ? m_pfnAllocateAndInitializeSid(authority, count, sub0, sub1, sub2, sub3, sub4, sub5, sub6, sub7, sid)
+               : FALSE;
 }
 
 BOOL CSecurityFunctions::CreateWellKnownSid(WELL_KNOWN_SID_TYPE type, PSID domainSid, PSID sid, DWORD* size)

@@ -13,19 +13,17 @@ public:
 
     // Forwarding members: each calls its entry point when it was resolved and
     // otherwise fails (127 or FALSE) without calling anything or touching the last error.
-    BOOL LookupAccountNameW(LPCWSTR systemName, LPCWSTR accountName, PSID sid, LPDWORD sidSize,
-                            LPWSTR referencedDomain, LPDWORD domainSize, PSID_NAME_USE use);
+    BOOL LookupAccountNameW(LPCWSTR systemName, LPCWSTR accountName, PSID sid, LPDWORD sidSize, LPWSTR referencedDomain,
+                            LPDWORD domainSize, PSID_NAME_USE use);
     BOOL IsValidSid(PSID sid);
     BOOL ConvertStringSidToSidW(LPCWSTR text, PSID* sid);
     DWORD GetNamedSecurityInfoW(LPWSTR objectName, SE_OBJECT_TYPE objectType, SECURITY_INFORMATION information,
-                                PSID* owner, PSID* group, PACL* dacl, PACL* sacl,
-                                PSECURITY_DESCRIPTOR* descriptor);
+                                PSID* owner, PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor);
     DWORD SetEntriesInAclW(ULONG count, PEXPLICIT_ACCESS_W entries, PACL oldAcl, PACL* newAcl);
     DWORD SetNamedSecurityInfoW(LPWSTR objectName, SE_OBJECT_TYPE objectType, SECURITY_INFORMATION information,
                                 PSID owner, PSID group, PACL dacl, PACL sacl);
-    BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD sub0, DWORD sub1,
-                                  DWORD sub2, DWORD sub3, DWORD sub4, DWORD sub5, DWORD sub6, DWORD sub7,
-                                  PSID* sid);
+    BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD sub0, DWORD sub1, DWORD sub2,
+                                  DWORD sub3, DWORD sub4, DWORD sub5, DWORD sub6, DWORD sub7, PSID* sid);
     BOOL CreateWellKnownSid(WELL_KNOWN_SID_TYPE type, PSID domainSid, PSID sid, DWORD* size);
     BOOL CopySid(DWORD destinationSize, PSID destination, PSID source);
     void FreeSid(PSID sid);

@@ -18,7 +18,7 @@ bool ComponentStatesKeepRow(INSTALLSTATE installed, INSTALLSTATE action)
     }
     // INSTALLSTATE_ADVERTISED is also the value that stands for removal.
     return installed == INSTALLSTATE_LOCAL && action != INSTALLSTATE_UNKNOWN && action != INSTALLSTATE_ADVERTISED &&
-        action != INSTALLSTATE_ABSENT;
+           action != INSTALLSTATE_ABSENT;
 }
 
 bool QueryComponent64Bit(const InstallerSession& session, const _stringx<>& component)
@@ -27,7 +27,8 @@ bool QueryComponent64Bit(const InstallerSession& session, const _stringx<>& comp
     qx::unique_msihandle record;
     UINT status = OpenExecuteFetch(&view, session.hDatabase, &record, g_strQueryComponent, component.c_str());
     if (status != ERROR_SUCCESS) {
-        session.log.Log(FormatText(L"Failed to obtain component record for component '%s', error %x", component.c_str(), status));
+        session.log.Log(
+            FormatText(L"Failed to obtain component record for component '%s', error %x", component.c_str(), status));
         return false;
     }
     int attributes = ::MsiRecordGetInteger(record.get(), kComponentAttributesField);
@@ -43,7 +44,8 @@ bool QueryComponentInstalling(const InstallerSession& session, const _stringx<>&
     if (result != ERROR_SUCCESS) {
         // The states are undefined now. Costing stops rather than quietly locking some
         // objects of the package and not others.
-        session.log.Log(FormatText(L"Failed to obtain state of component '%s', error 0x%08x", component.c_str(), result));
+        session.log.Log(
+            FormatText(L"Failed to obtain state of component '%s', error 0x%08x", component.c_str(), result));
         if (status) {
             *status = result;
         }

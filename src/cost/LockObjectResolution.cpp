@@ -112,7 +112,8 @@ DWORD NameRegistryKey(const InstallerSession& session, const LockPermissionsRow&
         return ERROR_INVALID_PARAMETER;
     }
     // Registry names are named-security names already: no universal form.
-    objectName = CombinePath(rootWord, FormatInstallerText(session.hInstall, GetRecordString(record, kRegistryKeyField)));
+    objectName =
+        CombinePath(rootWord, FormatInstallerText(session.hInstall, GetRecordString(record, kRegistryKeyField)));
     return ERROR_SUCCESS;
 }
 
@@ -121,8 +122,7 @@ const ObjectTable kObjectTables[] = {
     {g_strQueryFile, L"Failed to query File table for permissions on '%s'", kFileComponentField, &NameFile},
     {g_strQueryCreateFolder, L"Failed to fetch record from CreateFolder query for object '%s'",
      kCreateFolderComponentField, &NameFolder},
-    {g_strQueryRegistry, L"Failed to query Registry table for object '%s'", kRegistryComponentField,
-     &NameRegistryKey},
+    {g_strQueryRegistry, L"Failed to query Registry table for object '%s'", kRegistryComponentField, &NameRegistryKey},
 };
 
 DWORD ResolveRow(const InstallerSession& session, const ObjectTable& table, LockPermissionsRow& row,

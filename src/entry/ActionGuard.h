@@ -14,8 +14,7 @@ namespace qx {
 
 namespace detail {
 
-template <class MakeMessage>
-void LogActionFailure(MSIHANDLE hInstall, MakeMessage makeMessage) noexcept
+template <class MakeMessage> void LogActionFailure(MSIHANDLE hInstall, MakeMessage makeMessage) noexcept
 {
     try {
         WriteLogLine(hInstall, makeMessage());
@@ -31,8 +30,7 @@ void LogActionFailure(MSIHANDLE hInstall, MakeMessage makeMessage) noexcept
 // behaviour. A failure becomes one log line and the fatal-error result 1603.
 // The body owns its manager, so the manager is destroyed (database closed,
 // helper removed, COM uninitialised) before the failure is logged.
-template <class Body>
-UINT RunGuardedAction(MSIHANDLE hInstall, Body body) noexcept
+template <class Body> UINT RunGuardedAction(MSIHANDLE hInstall, Body body) noexcept
 {
     try {
         return body();

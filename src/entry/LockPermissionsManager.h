@@ -37,7 +37,7 @@ private:
     DWORD GetItemsFromCustomActionData();
     DWORD ApplyPermissionsItems();
 
-    MSIHANDLE m_hInstall;              // not owned
+    MSIHANDLE m_hInstall;             // not owned
     qx::unique_msihandle m_hDatabase; // closed first when the manager ends
     _stringx<> m_strCustomActionData;
     _stringx<> m_strHelperPath;

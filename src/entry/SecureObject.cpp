@@ -4,7 +4,7 @@
 #include "apply/ApplyRules.h"
 #include "helper64/HelperRoute.h"
 
-void CQXSecureObject::Log(const _stringx<>& /*message*/) {}
+void CQXSecureObject::Log(const _stringx<>& /*message*/) { }
 
 DWORD CQXSecureObject::ApplyItem(const PermissionsItem& item)
 {

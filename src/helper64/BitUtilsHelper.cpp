@@ -114,8 +114,8 @@ HRESULT CBitUtilsHelper::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, 
     return m_pDispatch ? m_pDispatch->GetIDsOfNames(iid, names, count, lcid, ids) : E_POINTER;
 }
 
-HRESULT CBitUtilsHelper::Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params,
-                                VARIANT* result, EXCEPINFO* exception, UINT* argumentError)
+HRESULT CBitUtilsHelper::Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                EXCEPINFO* exception, UINT* argumentError)
 {
     return m_pDispatch ? m_pDispatch->Invoke(id, iid, lcid, flags, params, result, exception, argumentError)
                        : E_POINTER;
@@ -258,8 +258,7 @@ HRESULT CBitUtilsHelper::Method13(BSTR first, BSTR second, BSTR* inOutText, LONG
     arguments[0].plVal = inOutValue;
     DISPPARAMS params = {arguments, nullptr, 4, 0};
     qx::variant result;
-    return m_pDispatch->Invoke(DISPID_QXBEW_METHOD13, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr,
-                               nullptr);
+    return m_pDispatch->Invoke(DISPID_QXBEW_METHOD13, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr);
 }
 
 HRESULT CBitUtilsHelper::SetObjectPermissions(BSTR objectName, BSTR domain, BSTR user, ULONG objectType,
@@ -270,8 +269,8 @@ HRESULT CBitUtilsHelper::SetObjectPermissions(BSTR objectName, BSTR domain, BSTR
     }
     // Its HRESULT comes back untranslated, and the result only in its own type.
     qx::variant answer;
-    HRESULT hr = Send(&answer, DISPID_QXBEW_SETOBJECTPERMISSIONS, DISPATCH_METHOD, nullptr, objectName, domain,
-                      user, objectType, permission, flags);
+    HRESULT hr = Send(&answer, DISPID_QXBEW_SETOBJECTPERMISSIONS, DISPATCH_METHOD, nullptr, objectName, domain, user,
+                      objectType, permission, flags);
     if (SUCCEEDED(hr) && answer.vt == VT_UI4) {
         *result = answer.ulVal;
     }

@@ -33,10 +33,9 @@ public:
     // IDispatch: passed on unchanged to the helper's object.
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid,
-                                            DISPID* ids) override;
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params,
-                                     VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override;
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                     EXCEPINFO* exception, UINT* argumentError) override;
 
     // IQXBEWUtils.
     HRESULT STDMETHODCALLTYPE Method1(LONGLONG value, BSTR text) override;
@@ -68,8 +67,7 @@ private:
     template <class... Arguments>
     HRESULT Send(VARIANT* result, DISPID id, WORD kind, EXCEPINFO* exception, Arguments... arguments);
     // The same, with a raised exception turned into an HRESULT.
-    template <class... Arguments>
-    HRESULT Call(VARIANT* result, DISPID id, WORD kind, Arguments... arguments);
+    template <class... Arguments> HRESULT Call(VARIANT* result, DISPID id, WORD kind, Arguments... arguments);
     HRESULT GetString(DISPID id, BSTR* value);
     HRESULT GetBoolean(DISPID id, BSTR first, BSTR second, LONG value, VARIANT_BOOL flag, VARIANT_BOOL* result);
 

@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <oaidl.h>
 
-extern const IID IID_IQXBEWUtils;   // {101A9FA5-98CB-4AC3-B67C-3DC040C45996}
+extern const IID IID_IQXBEWUtils;    // {101A9FA5-98CB-4AC3-B67C-3DC040C45996}
 extern const CLSID CLSID_QXBEWUtils; // {EFB7539B-24F3-46B6-AF6E-3B021B51EFEF}
 
 // Dispatch identifiers, in declaration order of the interface.
@@ -42,7 +42,6 @@ struct IQXBEWUtils : public IDispatch {
     virtual HRESULT STDMETHODCALLTYPE Method12(BSTR first, BSTR second, LONG value, VARIANT_BOOL flag,
                                                VARIANT_BOOL* result) = 0;
     virtual HRESULT STDMETHODCALLTYPE Method13(BSTR first, BSTR second, BSTR* inOutText, LONG* inOutValue) = 0;
-    virtual HRESULT STDMETHODCALLTYPE SetObjectPermissions(BSTR objectName, BSTR domain, BSTR user,
-                                                           ULONG objectType, ULONG permission, ULONG flags,
-                                                           ULONG* result) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetObjectPermissions(BSTR objectName, BSTR domain, BSTR user, ULONG objectType,
+                                                           ULONG permission, ULONG flags, ULONG* result) = 0;
 };

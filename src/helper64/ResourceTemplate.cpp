@@ -43,8 +43,8 @@ bool CResourceTemplate::ExtractToFile(_stringx<>& path)
         path = file;
     }
 
-    qx::unique_file target(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                     nullptr));
+    qx::unique_file target(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!target) {
         return false;
     }

@@ -16,8 +16,7 @@ DWORD GetAllPermissionsItems(const InstallerSession& session, std::vector<LockPe
     }
 
     qx::unique_msihandle view;
-    CheckMsiResult(::MsiDatabaseOpenViewW(session.hDatabase, g_strQueryLockTable, view.put()),
-                   L"MsiOpenDatabaseView");
+    CheckMsiResult(::MsiDatabaseOpenViewW(session.hDatabase, g_strQueryLockTable, view.put()), L"MsiOpenDatabaseView");
     CheckMsiResult(::MsiViewExecute(view.get(), 0), L"MsiViewExecute");
 
     qx::unique_msihandle record;

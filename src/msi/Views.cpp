@@ -28,7 +28,8 @@ UINT OpenAndExecute(qx::unique_msihandle* view, MSIHANDLE database, const wchar_
 
 } // namespace
 
-UINT OpenExecuteFetch(qx::unique_msihandle* view, MSIHANDLE database, qx::unique_msihandle* record, const wchar_t* queryTemplate, ...)
+UINT OpenExecuteFetch(qx::unique_msihandle* view, MSIHANDLE database, qx::unique_msihandle* record,
+                      const wchar_t* queryTemplate, ...)
 {
     wchar_t query[kQueryCapacity];
     va_list arguments;

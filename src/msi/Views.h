@@ -14,7 +14,8 @@ void CheckMsiResult(UINT result, const wchar_t* operation, const wchar_t* argume
 
 // Formats the query from its template, opens and executes the view and fetches the
 // first record: 0, or 259 when there is no row. Other failures raise.
-UINT OpenExecuteFetch(qx::unique_msihandle* view, MSIHANDLE database, qx::unique_msihandle* record, const wchar_t* queryTemplate, ...);
+UINT OpenExecuteFetch(qx::unique_msihandle* view, MSIHANDLE database, qx::unique_msihandle* record,
+                      const wchar_t* queryTemplate, ...);
 // The same without the fetch: the caller fetches until 259.
 UINT OpenExecute(qx::unique_msihandle* view, MSIHANDLE database, const wchar_t* queryTemplate, ...);
 // A field's text of any length; a null field gives the empty string.
@@ -23,8 +24,7 @@ std::wstring GetRecordString(MSIHANDLE record, UINT field);
 // Reads a text of any length through an installer call of the form
 // call(buffer, &size): a first try in 260 characters, then one more in the size
 // the installer reports (which leaves out the terminator). The first call's result.
-template <class Call>
-UINT ReadInstallerText(_stringx<>& text, Call call)
+template <class Call> UINT ReadInstallerText(_stringx<>& text, Call call)
 {
     DWORD size = MAX_PATH;
     text.resize(size);

@@ -10,7 +10,7 @@ namespace qx {
 
 class com_apartment {
 public:
-    com_apartment() noexcept : m_hr(::CoInitialize(nullptr)) {}
+    com_apartment() noexcept : m_hr(::CoInitialize(nullptr)) { }
     com_apartment(const com_apartment&) = delete;
     com_apartment& operator=(const com_apartment&) = delete;
     ~com_apartment()

@@ -35,12 +35,8 @@ com_exception::com_exception(HRESULT error) : std::exception(), hr(error)
 }
 
 com_exception::com_exception(const com_exception& other)
-    : std::exception(),
-      hr(other.hr),
-      m_iid(other.m_iid),
-      m_clsid(other.m_clsid),
-      m_strDescription(other.m_strDescription),
-      m_strSource(other.m_strSource)
+    : std::exception(), hr(other.hr), m_iid(other.m_iid), m_clsid(other.m_clsid),
+      m_strDescription(other.m_strDescription), m_strSource(other.m_strSource)
 {
 }
 

@@ -34,7 +34,7 @@ private:
 // The COM framework's exception for a failed BSTR or VARIANT operation: an HRESULT only.
 class CAtlException {
 public:
-    explicit CAtlException(HRESULT hr) noexcept : m_hr(hr) {}
+    explicit CAtlException(HRESULT hr) noexcept : m_hr(hr) { }
     operator HRESULT() const noexcept { return m_hr; } // NOLINT(google-explicit-constructor)
     HRESULT m_hr;
 };

@@ -9,15 +9,14 @@
 
 namespace qx {
 
-template <class Interface>
-class com_ptr {
+template <class Interface> class com_ptr {
 public:
     com_ptr() noexcept = default;
     // Takes over a reference the caller holds.
-    explicit com_ptr(Interface* pointer) noexcept : m_p(pointer) {}
+    explicit com_ptr(Interface* pointer) noexcept : m_p(pointer) { }
     com_ptr(const com_ptr&) = delete;
     com_ptr& operator=(const com_ptr&) = delete;
-    com_ptr(com_ptr&& other) noexcept : m_p(other.release()) {}
+    com_ptr(com_ptr&& other) noexcept : m_p(other.release()) { }
     com_ptr& operator=(com_ptr&& other) noexcept
     {
         if (this != &other) {

@@ -16,8 +16,7 @@ FARPROC kernel_proc(const char* name);
 // The same as a pointer of the function's own type. FARPROC stands for any
 // function; the cast goes through void* because no function type is compatible
 // with it, which the compiler would otherwise point out at every look-up.
-template <class Function>
-Function kernel_function(const char* name)
+template <class Function> Function kernel_function(const char* name)
 {
     return reinterpret_cast<Function>(reinterpret_cast<void*>(kernel_proc(name)));
 }

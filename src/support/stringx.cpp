@@ -43,11 +43,9 @@ const wchar_t* char_traitsi::find(const wchar_t* s, std::size_t count, wchar_t c
 
 } // namespace qx
 
-last_error_preserver::last_error_preserver() noexcept : m_dwLastError(::GetLastError()) {}
+last_error_preserver::last_error_preserver() noexcept : m_dwLastError(::GetLastError()) { }
 
-last_error_preserver::last_error_preserver(const last_error_preserver&) noexcept : m_dwLastError(::GetLastError())
-{
-}
+last_error_preserver::last_error_preserver(const last_error_preserver&) noexcept : m_dwLastError(::GetLastError()) { }
 
 void last_error_preserver::save_last_error() noexcept
 {
@@ -72,56 +70,48 @@ std::size_t utf16_units(const char* text) noexcept
 
 } // namespace
 
-template <class Traits>
-_stringx<Traits>::_stringx() noexcept
+template <class Traits> _stringx<Traits>::_stringx() noexcept
 {
     restore_last_error();
 }
 
-template <class Traits>
-_stringx<Traits>::_stringx(const wchar_t* text, size_type length)
+template <class Traits> _stringx<Traits>::_stringx(const wchar_t* text, size_type length)
 {
     construct(text, length);
     restore_last_error();
 }
 
-template <class Traits>
-_stringx<Traits>::_stringx(const wchar_t* text)
+template <class Traits> _stringx<Traits>::_stringx(const wchar_t* text)
 {
     construct(text, text ? std::wcslen(text) : 0);
     restore_last_error();
 }
 
-template <class Traits>
-_stringx<Traits>::_stringx(const std::wstring& text)
+template <class Traits> _stringx<Traits>::_stringx(const std::wstring& text)
 {
     construct(text.data(), text.size());
     restore_last_error();
 }
 
-template <class Traits>
-_stringx<Traits>::_stringx(const _stringx& other) : last_error_preserver()
+template <class Traits> _stringx<Traits>::_stringx(const _stringx& other) : last_error_preserver()
 {
     construct(other.c_str(), other.m_size);
     restore_last_error();
 }
 
-template <class Traits>
-_stringx<Traits>::_stringx(_stringx&& other) noexcept : last_error_preserver()
+template <class Traits> _stringx<Traits>::_stringx(_stringx&& other) noexcept : last_error_preserver()
 {
     swap(other);
     restore_last_error();
 }
 
-template <class Traits>
-_stringx<Traits>::_stringx(const char* text, unsigned int codePage, unsigned int length)
+template <class Traits> _stringx<Traits>::_stringx(const char* text, unsigned int codePage, unsigned int length)
 {
     assign_narrow(text, codePage, length);
     restore_last_error();
 }
 
-template <class Traits>
-_stringx<Traits>::~_stringx()
+template <class Traits> _stringx<Traits>::~_stringx()
 {
     save_last_error();
     release_storage();
@@ -132,8 +122,7 @@ _stringx<Traits>::~_stringx()
     restore_last_error();
 }
 
-template <class Traits>
-_stringx<Traits>& _stringx<Traits>::operator=(const _stringx& other)
+template <class Traits> _stringx<Traits>& _stringx<Traits>::operator=(const _stringx& other)
 {
     if (this != &other) {
         assign(other.c_str(), other.m_size);
@@ -141,8 +130,7 @@ _stringx<Traits>& _stringx<Traits>::operator=(const _stringx& other)
     return *this;
 }
 
-template <class Traits>
-_stringx<Traits>& _stringx<Traits>::operator=(_stringx&& other) noexcept
+template <class Traits> _stringx<Traits>& _stringx<Traits>::operator=(_stringx&& other) noexcept
 {
     if (this != &other) {
         swap(other);
@@ -150,14 +138,12 @@ _stringx<Traits>& _stringx<Traits>::operator=(_stringx&& other) noexcept
     return *this;
 }
 
-template <class Traits>
-_stringx<Traits>& _stringx<Traits>::operator=(const wchar_t* text)
+template <class Traits> _stringx<Traits>& _stringx<Traits>::operator=(const wchar_t* text)
 {
     return assign(text, text ? std::wcslen(text) : 0);
 }
 
-template <class Traits>
-_stringx<Traits>& _stringx<Traits>::assign(const wchar_t* text, size_type length)
+template <class Traits> _stringx<Traits>& _stringx<Traits>::assign(const wchar_t* text, size_type length)
 {
     if (length > m_capacity) {
         // A text longer than our capacity cannot lie in our own storage, which may go.
@@ -215,8 +201,7 @@ _stringx<Traits>& _stringx<Traits>::assign_narrow(const char* text, unsigned int
     return *this;
 }
 
-template <class Traits>
-void _stringx<Traits>::swap(_stringx& other) noexcept
+template <class Traits> void _stringx<Traits>::swap(_stringx& other) noexcept
 {
     swap_text(other);
     std::swap(m_narrow, other.m_narrow);
@@ -224,8 +209,7 @@ void _stringx<Traits>::swap(_stringx& other) noexcept
     std::swap(m_mirror, other.m_mirror);
 }
 
-template <class Traits>
-_stringx<Traits>& _stringx<Traits>::append(const wchar_t* text, size_type length)
+template <class Traits> _stringx<Traits>& _stringx<Traits>::append(const wchar_t* text, size_type length)
 {
     if (length == 0) {
         return *this;
@@ -246,14 +230,12 @@ _stringx<Traits>& _stringx<Traits>::append(const wchar_t* text, size_type length
     return *this;
 }
 
-template <class Traits>
-_stringx<Traits>& _stringx<Traits>::append(const _stringx& other)
+template <class Traits> _stringx<Traits>& _stringx<Traits>::append(const _stringx& other)
 {
     return append(other.c_str(), other.m_size);
 }
 
-template <class Traits>
-_stringx<Traits>& _stringx<Traits>::append(size_type count, wchar_t c)
+template <class Traits> _stringx<Traits>& _stringx<Traits>::append(size_type count, wchar_t c)
 {
     if (count > max_size() - m_size) {
         throw std::length_error("string too long");
@@ -267,32 +249,27 @@ _stringx<Traits>& _stringx<Traits>::append(size_type count, wchar_t c)
     return *this;
 }
 
-template <class Traits>
-void _stringx<Traits>::push_back(wchar_t c)
+template <class Traits> void _stringx<Traits>::push_back(wchar_t c)
 {
     append(1, c);
 }
 
-template <class Traits>
-_stringx<Traits>& _stringx<Traits>::operator+=(const _stringx& other)
+template <class Traits> _stringx<Traits>& _stringx<Traits>::operator+=(const _stringx& other)
 {
     return append(other);
 }
 
-template <class Traits>
-_stringx<Traits>& _stringx<Traits>::operator+=(const wchar_t* text)
+template <class Traits> _stringx<Traits>& _stringx<Traits>::operator+=(const wchar_t* text)
 {
     return append(text, std::wcslen(text));
 }
 
-template <class Traits>
-_stringx<Traits>& _stringx<Traits>::operator+=(wchar_t c)
+template <class Traits> _stringx<Traits>& _stringx<Traits>::operator+=(wchar_t c)
 {
     return append(1, c);
 }
 
-template <class Traits>
-_stringx<Traits>& _stringx<Traits>::erase(size_type position, size_type count)
+template <class Traits> _stringx<Traits>& _stringx<Traits>::erase(size_type position, size_type count)
 {
     if (position > m_size) {
         throw std::out_of_range("invalid string position");
@@ -309,8 +286,7 @@ _stringx<Traits>& _stringx<Traits>::erase(size_type position, size_type count)
     return *this;
 }
 
-template <class Traits>
-void _stringx<Traits>::resize(size_type size, wchar_t fill)
+template <class Traits> void _stringx<Traits>::resize(size_type size, wchar_t fill)
 {
     if (size > m_size) {
         append(size - m_size, fill);
@@ -319,8 +295,7 @@ void _stringx<Traits>::resize(size_type size, wchar_t fill)
     }
 }
 
-template <class Traits>
-void _stringx<Traits>::clear() noexcept
+template <class Traits> void _stringx<Traits>::clear() noexcept
 {
     set_size(0);
 }
@@ -337,7 +312,7 @@ typename _stringx<Traits>::size_type _stringx<Traits>::find(wchar_t c, size_type
 
 template <class Traits>
 typename _stringx<Traits>::size_type _stringx<Traits>::find(const wchar_t* text, size_type position,
-                                                           size_type length) const noexcept
+                                                            size_type length) const noexcept
 {
     if (position > m_size || length > m_size - position) {
         return npos;
@@ -392,8 +367,7 @@ typename _stringx<Traits>::size_type _stringx<Traits>::rfind(wchar_t c, size_typ
     }
 }
 
-template <class Traits>
-_stringx<Traits> _stringx<Traits>::substr(size_type position, size_type count) const
+template <class Traits> _stringx<Traits> _stringx<Traits>::substr(size_type position, size_type count) const
 {
     if (position > m_size) {
         throw std::out_of_range("invalid string position");
@@ -401,20 +375,17 @@ _stringx<Traits> _stringx<Traits>::substr(size_type position, size_type count) c
     return _stringx(c_str() + position, count < m_size - position ? count : m_size - position);
 }
 
-template <class Traits>
-bool _stringx<Traits>::equals(const wchar_t* text, size_type length) const noexcept
+template <class Traits> bool _stringx<Traits>::equals(const wchar_t* text, size_type length) const noexcept
 {
     return length == m_size && Traits::compare(c_str(), text, length) == 0;
 }
 
-template <class Traits>
-bool _stringx<Traits>::equals(const wchar_t* text) const noexcept
+template <class Traits> bool _stringx<Traits>::equals(const wchar_t* text) const noexcept
 {
     return equals(text, std::wcslen(text));
 }
 
-template <class Traits>
-const char* _stringx<Traits>::narrow()
+template <class Traits> const char* _stringx<Traits>::narrow()
 {
     size_type needed = 2 * m_size + 2;
     if (!m_narrow || needed >= m_narrowSize) {
@@ -432,14 +403,12 @@ const char* _stringx<Traits>::narrow()
     return m_narrow;
 }
 
-template <class Traits>
-wchar_t* _stringx<Traits>::bstr()
+template <class Traits> wchar_t* _stringx<Traits>::bstr()
 {
     return sync_mirror();
 }
 
-template <class Traits>
-void _stringx<Traits>::construct(const wchar_t* text, size_type length)
+template <class Traits> void _stringx<Traits>::construct(const wchar_t* text, size_type length)
 {
     if (length > max_size()) {
         throw std::length_error("string too long");
@@ -453,8 +422,7 @@ void _stringx<Traits>::construct(const wchar_t* text, size_type length)
     set_size(length);
 }
 
-template <class Traits>
-wchar_t* _stringx<Traits>::allocate(size_type capacity)
+template <class Traits> wchar_t* _stringx<Traits>::allocate(size_type capacity)
 {
     if (capacity + 1 > 0x7FFFFFFF) {
         throw std::bad_alloc();
@@ -466,8 +434,7 @@ wchar_t* _stringx<Traits>::allocate(size_type capacity)
     return block;
 }
 
-template <class Traits>
-void _stringx<Traits>::release_storage() noexcept
+template <class Traits> void _stringx<Traits>::release_storage() noexcept
 {
     if (!is_inline()) {
         ::SysFreeString(m_storage.heap);
@@ -476,8 +443,7 @@ void _stringx<Traits>::release_storage() noexcept
 }
 
 // The capacity for a size above the current one: at least half as much again.
-template <class Traits>
-typename _stringx<Traits>::size_type _stringx<Traits>::grown_capacity(size_type needed) const
+template <class Traits> typename _stringx<Traits>::size_type _stringx<Traits>::grown_capacity(size_type needed) const
 {
     if (needed > max_size()) {
         throw std::length_error("string too long");
@@ -490,8 +456,7 @@ typename _stringx<Traits>::size_type _stringx<Traits>::grown_capacity(size_type 
     return rounded > geometric ? rounded : geometric;
 }
 
-template <class Traits>
-void _stringx<Traits>::grow(size_type needed)
+template <class Traits> void _stringx<Traits>::grow(size_type needed)
 {
     size_type capacity = grown_capacity(needed);
     wchar_t* block = allocate(capacity);
@@ -501,24 +466,21 @@ void _stringx<Traits>::grow(size_type needed)
     m_capacity = capacity;
 }
 
-template <class Traits>
-void _stringx<Traits>::set_size(size_type size) noexcept
+template <class Traits> void _stringx<Traits>::set_size(size_type size) noexcept
 {
     m_size = size;
     data()[size] = L'\0';
 }
 
 // Exchanges text and storage only; narrow buffer and mirror stay with their object.
-template <class Traits>
-void _stringx<Traits>::swap_text(_stringx& other) noexcept
+template <class Traits> void _stringx<Traits>::swap_text(_stringx& other) noexcept
 {
     std::swap(m_storage, other.m_storage);
     std::swap(m_size, other.m_size);
     std::swap(m_capacity, other.m_capacity);
 }
 
-template <class Traits>
-wchar_t* _stringx<Traits>::sync_mirror()
+template <class Traits> wchar_t* _stringx<Traits>::sync_mirror()
 {
     if (m_mirror && ::SysStringLen(m_mirror) == m_size) {
         Traits::copy(m_mirror, c_str(), m_size);
@@ -533,8 +495,7 @@ wchar_t* _stringx<Traits>::sync_mirror()
     return m_mirror;
 }
 
-template <class Traits>
-_stringx<Traits>::string_buffer::~string_buffer()
+template <class Traits> _stringx<Traits>::string_buffer::~string_buffer()
 {
     DWORD saved = ::GetLastError();
     try {
@@ -551,8 +512,7 @@ _stringx<Traits>::string_buffer::~string_buffer()
     ::SetLastError(saved);
 }
 
-template <class Traits>
-wchar_t* _stringx<Traits>::string_buffer::get()
+template <class Traits> wchar_t* _stringx<Traits>::string_buffer::get()
 {
     m_copyBack = true;
     return m_target.sync_mirror();

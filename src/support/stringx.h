@@ -41,8 +41,7 @@ private:
     unsigned long m_dwLastError;
 };
 
-template <class Traits = qx::char_traitsi>
-class _stringx : public virtual last_error_preserver {
+template <class Traits = qx::char_traitsi> class _stringx : public virtual last_error_preserver {
 public:
     using traits_type = Traits;
     using size_type = std::size_t;
@@ -148,10 +147,9 @@ private:
 // Scoped writable access to a string's text for a system call. On release the
 // string takes the text back up to its first NUL, and the last-error code the
 // call left is preserved.
-template <class Traits>
-class _stringx<Traits>::string_buffer {
+template <class Traits> class _stringx<Traits>::string_buffer {
 public:
-    explicit string_buffer(_stringx& target) noexcept : m_target(target) {}
+    explicit string_buffer(_stringx& target) noexcept : m_target(target) { }
     string_buffer(const string_buffer&) = delete;
     string_buffer& operator=(const string_buffer&) = delete;
     ~string_buffer();

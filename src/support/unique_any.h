@@ -16,8 +16,7 @@
 
 namespace qx {
 
-template <class T, auto Close, std::intptr_t Invalid = 0>
-class unique_any {
+template <class T, auto Close, std::intptr_t Invalid = 0> class unique_any {
 public:
     static T invalid() noexcept
     {
@@ -29,10 +28,10 @@ public:
     }
 
     unique_any() noexcept = default;
-    explicit unique_any(T value) noexcept : m_value(value) {}
+    explicit unique_any(T value) noexcept : m_value(value) { }
     unique_any(const unique_any&) = delete;
     unique_any& operator=(const unique_any&) = delete;
-    unique_any(unique_any&& other) noexcept : m_value(other.release()) {}
+    unique_any(unique_any&& other) noexcept : m_value(other.release()) { }
     unique_any& operator=(unique_any&& other) noexcept
     {
         if (this != &other) {
@@ -45,8 +44,7 @@ public:
     T get() const noexcept { return m_value; }
     explicit operator bool() const noexcept { return m_value != invalid(); }
 
-    template <class P = T, std::enable_if_t<std::is_pointer<P>::value, int> = 0>
-    P operator->() const noexcept
+    template <class P = T, std::enable_if_t<std::is_pointer<P>::value, int> = 0> P operator->() const noexcept
     {
         return m_value;
     }
@@ -95,8 +93,7 @@ using unique_handle = unique_any<HANDLE, &::CloseHandle>;
 using unique_file = unique_any<HANDLE, &::CloseHandle, -1>;
 using unique_find = unique_any<HANDLE, &::FindClose, -1>;
 // Memory the system hands out for LocalFree: SIDs, access lists, descriptors, texts.
-template <class T = void>
-using unique_local = unique_any<T*, &::LocalFree>;
+template <class T = void> using unique_local = unique_any<T*, &::LocalFree>;
 // A SID from AllocateAndInitializeSid.
 using unique_sid = unique_any<PSID, &::FreeSid>;
 using unique_hkey = unique_any<HKEY, &::RegCloseKey>;

@@ -27,11 +27,8 @@ win32_exception::win32_exception()
 }
 
 win32_exception::win32_exception(const win32_exception& other) noexcept
-    : std::exception(other),
-      m_dwCode(other.m_dwCode),
-      m_pszMessage(other.m_pszMessage),
-      m_bFormatted(other.m_bFormatted),
-      m_plSharedCount(other.m_plSharedCount)
+    : std::exception(other), m_dwCode(other.m_dwCode), m_pszMessage(other.m_pszMessage),
+      m_bFormatted(other.m_bFormatted), m_plSharedCount(other.m_plSharedCount)
 {
     ::InterlockedIncrement(m_plSharedCount);
 }
@@ -54,12 +51,12 @@ const char* win32_exception::what() const noexcept
         wchar_t* message = shared->message;
         if (!message && m_dwCode != 0) {
             wchar_t* text = nullptr;
-            DWORD length = ::FormatMessageW(
-                FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
-                m_dwCode, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+            DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                                FORMAT_MESSAGE_FROM_SYSTEM,
+                                            nullptr, m_dwCode, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
             if (length != 0 && text) {
-                void* earlier = ::InterlockedCompareExchangePointer(
-                    reinterpret_cast<void* volatile*>(&shared->message), text, nullptr);
+                void* earlier = ::InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&shared->message),
+                                                                    text, nullptr);
                 if (earlier) {
                     // Another copy got there first: use its text.
                     ::LocalFree(text);

@@ -239,16 +239,27 @@ TEST_F(Apply, MissingResolutionEntryPointsEndInTheLookup)
         const wchar_t* user;
         std::vector<std::wstring> lines; // before the lookup's own
     } rows[] = {
-        {"no well-known route", [](CSecurityFunctions& o) { o.m_pfnCreateWellKnownSid = nullptr;
-                                                         o.m_pfnAllocateAndInitializeSid = nullptr; },
-         L"Administrators", {L"Failed to lookup wellknown account, last error: 0x7f"}},
+        {"no well-known route",
+         [](CSecurityFunctions& o) {
+             o.m_pfnCreateWellKnownSid = nullptr;
+             o.m_pfnAllocateAndInitializeSid = nullptr;
+         },
+         L"Administrators",
+         {L"Failed to lookup wellknown account, last error: 0x7f"}},
         // A failed copy gives no message of its own.
-        {"no CopySid", [](CSecurityFunctions& o) { o.m_pfnCreateWellKnownSid = nullptr; o.m_pfnCopySid = nullptr; },
-         L"Guests", {}},
+        {"no CopySid",
+         [](CSecurityFunctions& o) {
+             o.m_pfnCreateWellKnownSid = nullptr;
+             o.m_pfnCopySid = nullptr;
+         },
+         L"Guests",
+         {}},
         // With IsValidSid missing every converted SID counts as invalid and is released.
         {"no IsValidSid", [](CSecurityFunctions& o) { o.m_pfnIsValidSid = nullptr; }, L"S-1-5-32-544", {}},
-        {"no ConvertStringSidToSidW", [](CSecurityFunctions& o) { o.m_pfnConvertStringSidToSidW = nullptr; },
-         L"S-1-5-18", {}},
+        {"no ConvertStringSidToSidW",
+         [](CSecurityFunctions& o) { o.m_pfnConvertStringSidToSidW = nullptr; },
+         L"S-1-5-18",
+         {}},
     };
     for (const auto& row : rows) {
         TestSecurity broken;
@@ -289,8 +300,8 @@ TEST_F(Apply, EntryFollowsKindAndFlags)
         SCOPED_TRACE(testing::Message() << "kind " << int(row.kind) << ", flags " << row.flags);
         EXPLICIT_ACCESS_W entry;
         std::memset(&entry, 0xCC, sizeof(entry));
-        EXPECT_EQ(BuildExplicitAccess(object, object, MakeItem(L"C:\\x", row.kind, L"", row.user, 0x80000000, row.flags),
-                                      entry),
+        EXPECT_EQ(BuildExplicitAccess(object, object,
+                                      MakeItem(L"C:\\x", row.kind, L"", row.user, 0x80000000, row.flags), entry),
                   row.result);
         EXPECT_EQ(entry.grfAccessPermissions, 0x80000000u);
         EXPECT_EQ(entry.grfAccessMode, row.mode);
@@ -347,9 +358,19 @@ TEST_F(Apply, HelperRouteTakesTheHelpersAnswer)
         {"applied", true, S_OK, true, 0, 0, {processing}},
         {"helper reports a failure", true, S_OK, true, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, {processing}},
         {"helper says nothing", true, S_OK, false, 0, ERROR_INVALID_DATA, {processing}},
-        {"call fails", true, E_FAIL, true, 0, static_cast<DWORD>(E_FAIL),
+        {"call fails",
+         true,
+         E_FAIL,
+         true,
+         0,
+         static_cast<DWORD>(E_FAIL),
          {processing, L"Failed call to 64-bit set object permissions, error 80004005"}},
-        {"success without an interface", false, S_OK, true, 0, static_cast<DWORD>(E_POINTER),
+        {"success without an interface",
+         false,
+         S_OK,
+         true,
+         0,
+         static_cast<DWORD>(E_POINTER),
          {L"Failed to obtain 64-bit helper process for permission item '" + key + L"', error '80004003'"}},
     };
     for (const auto& row : rows) {

@@ -12,8 +12,7 @@ namespace {
 const wchar_t kTestKeys[] = L"Software\\QXLockTests";
 
 // The system's own functions: this program's imports of them may go through the tracker.
-template <class Function>
-Function SystemFunction(const char* name)
+template <class Function> Function SystemFunction(const char* name)
 {
     return reinterpret_cast<Function>(
         reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), name)));
@@ -119,9 +118,9 @@ TestObject::~TestObject()
 bool TestObject::WriteDacl(const ACL* dacl)
 {
     std::wstring name = m_name;
-    return ::SetNamedSecurityInfoW(&name[0], TypeOf(m_kind), DACL_SECURITY_INFORMATION |
-                                   PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr, const_cast<ACL*>(dacl),
-                                   nullptr) == ERROR_SUCCESS;
+    return ::SetNamedSecurityInfoW(&name[0], TypeOf(m_kind),
+                                   DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                   const_cast<ACL*>(dacl), nullptr) == ERROR_SUCCESS;
 }
 
 bool TestObject::SetDacl(const std::vector<Ace>& aces)
@@ -132,8 +131,8 @@ bool TestObject::SetDacl(const std::vector<Ace>& aces)
     for (const Ace& ace : aces) {
         PSID sid = nullptr;
         ::ConvertStringSidToSidW(ace.sid.c_str(), &sid);
-        (ace.type == ACCESS_DENIED_ACE_TYPE ? ::AddAccessDeniedAceEx : ::AddAccessAllowedAceEx)(
-            list, ACL_REVISION, ace.flags, ace.mask, sid);
+        (ace.type == ACCESS_DENIED_ACE_TYPE ? ::AddAccessDeniedAceEx
+                                            : ::AddAccessAllowedAceEx)(list, ACL_REVISION, ace.flags, ace.mask, sid);
         g_realLocalFree(sid);
     }
     return WriteDacl(list);
@@ -144,8 +143,8 @@ std::vector<Ace> TestObject::ReadDacl() const
     std::wstring name = m_name;
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (::GetNamedSecurityInfoW(&name[0], TypeOf(m_kind), DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
-                                nullptr, &descriptor) != ERROR_SUCCESS) {
+    if (::GetNamedSecurityInfoW(&name[0], TypeOf(m_kind), DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                                &descriptor) != ERROR_SUCCESS) {
         ADD_FAILURE() << "no DACL to read";
         return {};
     }

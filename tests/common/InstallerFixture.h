@@ -37,7 +37,7 @@ UINT ExecuteSql(MSIHANDLE database, const std::wstring& query);
 // Sends the layers' messages into a session's installation log, as the actions do.
 class SessionLog : public qx::log_sink {
 public:
-    explicit SessionLog(const qx::unique_msihandle& session) : m_session(session) {}
+    explicit SessionLog(const qx::unique_msihandle& session) : m_session(session) { }
     void Log(const _stringx<>& message) override;
 
 private:

@@ -39,8 +39,7 @@ const std::map<std::wstring, Schema> kSchemas = {
      {L"File\tComponent_\tFileName\tFileSize\tVersion\tLanguage\tAttributes\tSequence",
       L"s72\ts72\tl255\ti4\tS72\tS20\tI2\ti4", L"File"}},
     {L"CreateFolder", {L"Directory_\tComponent_", L"s72\ts72", L"Directory_\tComponent_"}},
-    {L"Registry",
-     {L"Registry\tRoot\tKey\tName\tValue\tComponent_", L"s72\ti2\tL255\tL255\tL0\ts72", L"Registry"}},
+    {L"Registry", {L"Registry\tRoot\tKey\tName\tValue\tComponent_", L"s72\ti2\tL255\tL255\tL0\ts72", L"Registry"}},
     {L"Error", {L"Error\tMessage", L"i2\tL0", L"Error"}},
     {L"QXLockPermissions",
      {L"LockObject\tTable\tDomain\tUser\tPermission\tFlags", L"s72\ts32\tS255\ts255\ti4\tI4",
@@ -64,8 +63,8 @@ bool Archivable(const std::wstring& text)
 std::wstring WriteArchive(const std::wstring& folder, const std::wstring& table, const Schema& schema,
                           const std::vector<Row>& rows)
 {
-    std::wstring text = std::wstring(schema.names) + L"\r\n" + schema.types + L"\r\n" + table + L"\t" + schema.keys +
-                        L"\r\n";
+    std::wstring text =
+        std::wstring(schema.names) + L"\r\n" + schema.types + L"\r\n" + table + L"\t" + schema.keys + L"\r\n";
     const std::wstring names = schema.names;
     const std::size_t columns = 1 + static_cast<std::size_t>(std::count(names.begin(), names.end(), L'\t'));
     for (const Row& row : rows) {
@@ -196,8 +195,7 @@ PackageBuilder& PackageBuilder::File(const std::wstring& key, const std::wstring
     return Rows(L"File", {{key, component, fileName, 1, nullptr, nullptr, 0, ++m_files}});
 }
 
-PackageBuilder& PackageBuilder::Registry(const std::wstring& key, int root, Cell keyText,
-                                         const std::wstring& component)
+PackageBuilder& PackageBuilder::Registry(const std::wstring& key, int root, Cell keyText, const std::wstring& component)
 {
     return Rows(L"Registry", {{key, root, std::move(keyText), nullptr, nullptr, component}});
 }

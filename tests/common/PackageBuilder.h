@@ -16,10 +16,10 @@ namespace qxtest {
 // One field of a row: text, integer or null (nullptr).
 class Cell {
 public:
-    Cell(std::nullptr_t) noexcept {} // NOLINT(google-explicit-constructor): rows are brace lists
-    Cell(const wchar_t* text) : m_text(text), m_null(false) {} // NOLINT(google-explicit-constructor)
-    Cell(std::wstring text) : m_text(std::move(text)), m_null(false) {} // NOLINT(google-explicit-constructor)
-    Cell(int value) : m_text(std::to_wstring(value)), m_null(false) {} // NOLINT(google-explicit-constructor)
+    Cell(std::nullptr_t) noexcept { } // NOLINT(google-explicit-constructor): rows are brace lists
+    Cell(const wchar_t* text) : m_text(text), m_null(false) { }          // NOLINT(google-explicit-constructor)
+    Cell(std::wstring text) : m_text(std::move(text)), m_null(false) { } // NOLINT(google-explicit-constructor)
+    Cell(int value) : m_text(std::to_wstring(value)), m_null(false) { }  // NOLINT(google-explicit-constructor)
 
     // The field as an archive writes it: empty for null.
     const std::wstring& Text() const noexcept { return m_text; }
@@ -35,7 +35,7 @@ using Row = std::vector<Cell>;
 // A package file that goes away with the object.
 class Package {
 public:
-    explicit Package(std::wstring path) : m_path(std::move(path)) {}
+    explicit Package(std::wstring path) : m_path(std::move(path)) { }
     Package(const Package&) = delete;
     Package& operator=(const Package&) = delete;
     ~Package() { ::DeleteFileW(m_path.c_str()); }

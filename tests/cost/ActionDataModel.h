@@ -148,7 +148,7 @@ inline Result Read(const std::wstring& text)
 // Texts that attack the reader, one kind at a time.
 class Generator {
 public:
-    explicit Generator(unsigned seed) : m_random(seed) {}
+    explicit Generator(unsigned seed) : m_random(seed) { }
 
     // withNul false leaves out the NUL character, which no installer property holds.
     std::wstring Next(bool withNul = true)
@@ -205,12 +205,36 @@ private:
     std::wstring WildNumber()
     {
         static const wchar_t* const fixed[] = {
-            L"",           L"+",          L"-",           L"--1",         L"+-1",         L"-+1",
-            L"0",          L"-0",         L"4294967295",  L"4294967296",  L"-4294967295", L"-4294967296",
-            L"2147483647", L"2147483648", L"-2147483648", L"-2147483649", L"18446744073709551615",
-            L"18446744073709551616",      L"99999999999999999999999999999999",
-            L"00000000000000000000004294967295",          L"1e5",         L"0x10",        L" \t\r\n\v\f7",
-            L"\x3000" L"12",              L"\x00a0" L"12", L"12 34",      L"\x0661\x0662", L"\xff11\xff12",
+            L"",
+            L"+",
+            L"-",
+            L"--1",
+            L"+-1",
+            L"-+1",
+            L"0",
+            L"-0",
+            L"4294967295",
+            L"4294967296",
+            L"-4294967295",
+            L"-4294967296",
+            L"2147483647",
+            L"2147483648",
+            L"-2147483648",
+            L"-2147483649",
+            L"18446744073709551615",
+            L"18446744073709551616",
+            L"99999999999999999999999999999999",
+            L"00000000000000000000004294967295",
+            L"1e5",
+            L"0x10",
+            L" \t\r\n\v\f7",
+            L"\x3000"
+            L"12",
+            L"\x00a0"
+            L"12",
+            L"12 34",
+            L"\x0661\x0662",
+            L"\xff11\xff12",
         };
         unsigned pick = Below(3);
         if (pick == 0) {

@@ -34,8 +34,8 @@ TEST(ComponentStatesKeepRow, KeepsLocalInstallsAndPendingActionsOfInstalledCompo
         {1, 2, false},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(c.kept, ComponentStatesKeepRow(static_cast<INSTALLSTATE>(c.installed),
-                                                 static_cast<INSTALLSTATE>(c.action)))
+        EXPECT_EQ(c.kept,
+                  ComponentStatesKeepRow(static_cast<INSTALLSTATE>(c.installed), static_cast<INSTALLSTATE>(c.action)))
             << "installed " << c.installed << ", action " << c.action;
     }
 }

@@ -62,8 +62,8 @@ TEST(CustomActionDataFuzz, GeneratedTextsReadAsTheModelReadsThem)
         bool agree = library == model;
         statusCounts[library.status == 0 ? 0 : library.status == ERROR_INVALID_PARAMETER ? 1 : 2]++;
         if (!agree && ++failures <= 3) {
-            ADD_FAILURE() << "seed " << seed << ", case " << i << ": '" << datamodel::Escaped(text) << "'\n  reader: "
-                          << Describe(library) << "\n  model:  " << Describe(model);
+            ADD_FAILURE() << "seed " << seed << ", case " << i << ": '" << datamodel::Escaped(text)
+                          << "'\n  reader: " << Describe(library) << "\n  model:  " << Describe(model);
         }
     }
     EXPECT_EQ(failures, 0u) << "of " << cases << " cases";
@@ -92,14 +92,12 @@ TEST(CustomActionDataFuzz, OversizedTextsReadWhole)
         {"100,000-character object name", longName + L"|File||Everyone|1|8", 0, 1},
         {"100,000-character domain and user", L"x|Registry|" + longName + L"|" + longName + L"|1|8", 0, 1},
         {"100,000 digits in the numbers", L"x|File||Everyone|" + longDigits + L"|-" + longDigits, 0, 1},
-        {"100,000 signs", L"x|File||Everyone|" + std::wstring(100000, L'-') + L"|" + std::wstring(100000, L'+'), 0,
-         1},
+        {"100,000 signs", L"x|File||Everyone|" + std::wstring(100000, L'-') + L"|" + std::wstring(100000, L'+'), 0, 1},
         {"100,000 blanks before a number", L"x|File||Everyone|" + std::wstring(100000, L' ') + L"7|8", 0, 1},
         {"100,000 record separators", std::wstring(100000, L'*'), ERROR_INVALID_PARAMETER, 0},
         {"100,000 field separators", std::wstring(100000, L'|'), 0, 1},
         {"100,000 records", manyRecords, 0, 100000},
-        {"100,000 records, the last one short", manyRecords + L"x|File||Everyone|1", ERROR_INVALID_PARAMETER,
-         100000},
+        {"100,000 records, the last one short", manyRecords + L"x|File||Everyone|1", ERROR_INVALID_PARAMETER, 100000},
     };
     RecordingLogger logger;
     for (const auto& c : cases) {
@@ -118,8 +116,8 @@ TEST(CustomActionDataRoundTrip, RandomRowsReadBackUnchanged)
     std::mt19937 random(seed);
     auto below = [&random](unsigned bound) { return std::uniform_int_distribution<unsigned>(0, bound - 1)(random); };
     auto text = [&below](bool tableWord) {
-        static const wchar_t* const words[] = {L"File", L"file", L"CREATEFOLDER", L"CreateFolder", L"Registry",
-                                               L"rEgIsTrY"};
+        static const wchar_t* const words[] = {L"File",         L"file",     L"CREATEFOLDER",
+                                               L"CreateFolder", L"Registry", L"rEgIsTrY"};
         if (tableWord && below(4) != 0) {
             return std::wstring(words[below(6)]);
         }
@@ -144,7 +142,11 @@ TEST(CustomActionDataRoundTrip, RandomRowsReadBackUnchanged)
         written.clear();
         std::vector<Row> rows(1 + below(12));
         for (Row& row : rows) {
-            row = {text(false), text(true), text(false), text(false), static_cast<DWORD>(random()),
+            row = {text(false),
+                   text(true),
+                   text(false),
+                   text(false),
+                   static_cast<DWORD>(random()),
                    static_cast<DWORD>(random())};
             AddItemToCustomActionData(written, row.object.c_str(), row.table.c_str(), row.domain.c_str(),
                                       row.user.c_str(), row.permission, row.flags);

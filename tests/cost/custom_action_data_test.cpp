@@ -13,7 +13,7 @@ namespace {
 
 class NoLog : public qx::log_sink {
 public:
-    void Log(const _stringx<>&) override {}
+    void Log(const _stringx<>&) override { }
 };
 
 // The access mask and flags read from a record whose two number fields hold text
@@ -59,7 +59,8 @@ TEST(CustomActionDataNumbers, FollowTheWritersSignedDecimals)
         {L"99999999999999999999999999999999999999", 0xFFFFFFFF},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(ReadNumbers(c.text), std::make_pair(c.expected, c.expected)) << "text '" << std::wstring(c.text) << "'";
+        EXPECT_EQ(ReadNumbers(c.text), std::make_pair(c.expected, c.expected))
+            << "text '" << std::wstring(c.text) << "'";
     }
 }
 

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-
 namespace helper_test {
 
 namespace fs = std::filesystem;

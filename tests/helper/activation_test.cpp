@@ -81,8 +81,8 @@ std::set<std::wstring> HelperRegistrations()
     qx::com_ptr<IRunningObjectTable> table;
     qx::com_ptr<IEnumMoniker> monikers;
     qx::com_ptr<IBindCtx> context;
-    if (FAILED(::GetRunningObjectTable(0, table.put())) || FAILED(table->EnumRunning(monikers.put()))
-        || FAILED(::CreateBindCtx(0, context.put()))) {
+    if (FAILED(::GetRunningObjectTable(0, table.put())) || FAILED(table->EnumRunning(monikers.put())) ||
+        FAILED(::CreateBindCtx(0, context.put()))) {
         ADD_FAILURE() << "the running object table cannot be listed";
         return names;
     }
@@ -144,8 +144,9 @@ TEST_F(HelperActivation, ApplyItemSetsTheRegistryItemInTheHelperProcess)
     };
     EXPECT_EQ(0u, ApplyItemThroughHelper(m_logger, realHelper, item));
     // The access-entry messages belong to the helper process: only the route's line is here.
-    EXPECT_EQ(std::vector<std::wstring>{L"Processing registry object 'CURRENT_USER\\" + subKey + L"' in 64-bit outproc"},
-              m_logger.lines);
+    EXPECT_EQ(
+        std::vector<std::wstring>{L"Processing registry object 'CURRENT_USER\\" + subKey + L"' in 64-bit outproc"},
+        m_logger.lines);
     EXPECT_NE(std::wstring::npos, DaclText(subKey).find(L"(A;NP;KR;;;BG)")) << DaclText(subKey);
     EXPECT_EQ(ERROR_SUCCESS, ::RegDeleteKeyW(HKEY_CURRENT_USER, subKey.c_str()));
 }
@@ -173,7 +174,8 @@ TEST_F(HelperActivation, ProgramThatNeverRegistersFailsAfterThePolling)
     quick.delayMs = 20;
     void* dispatch = &quick;
     ULONGLONG started = ::GetTickCount64();
-    EXPECT_EQ(MK_E_UNAVAILABLE, CoCreateFromExecutable(HelperPath().c_str(), otherClass, IID_IDispatch, &dispatch, quick));
+    EXPECT_EQ(MK_E_UNAVAILABLE,
+              CoCreateFromExecutable(HelperPath().c_str(), otherClass, IID_IDispatch, &dispatch, quick));
     EXPECT_EQ(nullptr, dispatch);
     EXPECT_GE(::GetTickCount64() - started, 5u * 20u) << "every attempt waits before the next";
 }

@@ -87,14 +87,25 @@ TEST_F(ProxyOnFake, OperationsSendTheirArgumentsInDeclarationOrder)
         Arguments arguments;
     } cases[] = {
         {"none", [](CBitUtilsHelper& p) { return p.Method3(); }, 3, {}},
-        {"64-bit number first", [](CBitUtilsHelper& p) { return p.Method1(-5, B(L"one")); }, 1,
+        {"64-bit number first",
+         [](CBitUtilsHelper& p) { return p.Method1(-5, B(L"one")); },
+         1,
          {{VT_I8, L"-5"}, {VT_BSTR, L"one"}}},
-        {"four strings", [](CBitUtilsHelper& p) { return p.Method9(B(L"a"), B(L"b"), B(L"c"), B(L"d")); }, 9,
+        {"four strings",
+         [](CBitUtilsHelper& p) { return p.Method9(B(L"a"), B(L"b"), B(L"c"), B(L"d")); },
+         9,
          {{VT_BSTR, L"a"}, {VT_BSTR, L"b"}, {VT_BSTR, L"c"}, {VT_BSTR, L"d"}}},
-        {"SetObjectPermissions", [&](CBitUtilsHelper& p) {
+        {"SetObjectPermissions",
+         [&](CBitUtilsHelper& p) {
              return p.SetObjectPermissions(B(L"key"), B(L""), B(L"Guests"), SE_REGISTRY_KEY, KEY_READ, 0x16, &result);
-         }, 14,
-         {{VT_BSTR, L"key"}, {VT_BSTR, L""}, {VT_BSTR, L"Guests"}, {VT_UI4, L"4"}, {VT_UI4, L"131097"}, {VT_UI4, L"22"}}},
+         },
+         14,
+         {{VT_BSTR, L"key"},
+          {VT_BSTR, L""},
+          {VT_BSTR, L"Guests"},
+          {VT_UI4, L"4"},
+          {VT_UI4, L"131097"},
+          {VT_UI4, L"22"}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

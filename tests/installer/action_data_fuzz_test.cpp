@@ -21,9 +21,8 @@ protected:
         result.status = ParseCustomActionData(::GetProperty(Session(), L"CustomActionData"), items, m_sessionLog);
         result.lines = m_log.LibraryMessages();
         for (const PermissionsItem& item : items) {
-            result.items.push_back({item.m_strObjectName.str(), item.m_kind, item.m_objectType,
-                                    item.m_strDomain.str(), item.m_strUser.str(), item.m_dwPermission,
-                                    item.m_dwFlags});
+            result.items.push_back({item.m_strObjectName.str(), item.m_kind, item.m_objectType, item.m_strDomain.str(),
+                                    item.m_strUser.str(), item.m_dwPermission, item.m_dwFlags});
         }
         return result;
     }

@@ -7,7 +7,7 @@ using namespace qxtest;
 
 namespace {
 
-class ActionDataTest : public InstallerTest {};
+class ActionDataTest : public InstallerTest { };
 
 struct Item {
     const wchar_t* object;
@@ -30,16 +30,21 @@ TEST_F(ActionDataTest, ReaderTakesSixOrMoreFieldsAndRejectsShortRecords)
     } cases[] = {
         {"extra fields ignored", L"C:\\a.txt|File||Everyone|1|8|extra|more", 0, {kFile}},
         {"trailing record separator", L"C:\\a.txt|File||Everyone|1|8*", 0, {kFile}},
-        {"lower-case word and top bits", L"MACHINE\\Software|registry|DOM|bob|-2147483648|-1", 0,
-         {{L"MACHINE\\Software", LockObjectKind::Registry, SE_REGISTRY_KEY, L"DOM", L"bob", 0x80000000,
-           0xFFFFFFFF}}},
-        {"unknown word accepted", L"X|Files||Everyone|1|8", 0,
+        {"lower-case word and top bits",
+         L"MACHINE\\Software|registry|DOM|bob|-2147483648|-1",
+         0,
+         {{L"MACHINE\\Software", LockObjectKind::Registry, SE_REGISTRY_KEY, L"DOM", L"bob", 0x80000000, 0xFFFFFFFF}}},
+        {"unknown word accepted",
+         L"X|Files||Everyone|1|8",
+         0,
          {{L"X", LockObjectKind::Unknown, SE_UNKNOWN_OBJECT_TYPE, L"", L"Everyone", 1, 8}}},
         {"five fields", L"C:\\a.txt|File||Everyone|1", ERROR_INVALID_PARAMETER, {}},
         // Nothing is escaped: a "*" in a key cuts the record.
         {"star in key", L"MACHINE\\Soft*ware|Registry||Users|1|8", ERROR_INVALID_PARAMETER, {}},
         // Records before the bad one stay parsed; nothing is applied because the action fails.
-        {"empty record", L"C:\\a.txt|File||Everyone|1|8**C:\\b.txt|File||Everyone|1|8", ERROR_INVALID_PARAMETER,
+        {"empty record",
+         L"C:\\a.txt|File||Everyone|1|8**C:\\b.txt|File||Everyone|1|8",
+         ERROR_INVALID_PARAMETER,
          {kFile}},
     };
     ASSERT_NO_FATAL_FAILURE(StartSession(PackageBuilder()));

@@ -35,7 +35,10 @@ Lines States(const std::wstring& component, const std::wstring& installed, const
 }
 
 // A component of a fresh package that costing installs locally.
-Lines Kept(const std::wstring& component) { return States(component, L"2", L"3"); }
+Lines Kept(const std::wstring& component)
+{
+    return States(component, L"2", L"3");
+}
 Lines KeptFile(const std::wstring& component, const std::wstring& file)
 {
     return Join({Kept(component), {L"Got target for file: " + file}});
@@ -110,7 +113,10 @@ struct CostCase {
     Lines messages;
 };
 
-void PrintTo(const CostCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const CostCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 Row Lock(const wchar_t* object, const wchar_t* table, Cell flags = 0, int permission = 1)
 {
@@ -141,7 +147,7 @@ protected:
     }
 };
 
-class CostActionTest : public CostActionTestBase, public ::testing::WithParamInterface<CostCase> {};
+class CostActionTest : public CostActionTestBase, public ::testing::WithParamInterface<CostCase> { };
 
 TEST_P(CostActionTest, WritesKeptRowsOrStops)
 {
@@ -157,51 +163,53 @@ TEST_P(CostActionTest, WritesKeptRowsOrStops)
     EXPECT_EQ(c.messages, m_log.LibraryMessages());
 }
 
-std::string CaseName(const ::testing::TestParamInfo<CostCase>& info) { return info.param.name; }
+std::string CaseName(const ::testing::TestParamInfo<CostCase>& info)
+{
+    return info.param.name;
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Objects, CostActionTest,
     ::testing::Values(
         Wrote("LongName", Lock(L"LongName", L"File", 0, 0x1F01FF), {},
-             L"C:\\QXLocked\\Application.exe|File||Everyone|2032127|8",
-             KeptFile(L"MainComponent", L"Application.exe")),
+              L"C:\\QXLocked\\Application.exe|File||Everyone|2032127|8",
+              KeptFile(L"MainComponent", L"Application.exe")),
         // Only the account columns are formatted.
-        Wrote("ShortNameLowerCaseWordFormattedUser",
-             {L"ShortName", L"file", L"CORP", L"[QXVendor]", 0x10000000, 0}, {},
-             L"C:\\QXLocked\\app.exe|file|CORP|Qelmora Labs|268435456|8", KeptFile(L"MainComponent", L"app.exe")),
+        Wrote("ShortNameLowerCaseWordFormattedUser", {L"ShortName", L"file", L"CORP", L"[QXVendor]", 0x10000000, 0}, {},
+              L"C:\\QXLocked\\app.exe|file|CORP|Qelmora Labs|268435456|8", KeptFile(L"MainComponent", L"app.exe")),
         Wrote("TargetLongerThanMaxPath", Lock(L"LongName", L"File"), {Target(kLongDirectory)},
-             kLongDirectory + L"\\Application.exe|File||Everyone|1|8",
-             KeptFile(L"MainComponent", L"Application.exe")),
+              kLongDirectory + L"\\Application.exe|File||Everyone|1|8", KeptFile(L"MainComponent", L"Application.exe")),
         Wrote("Folder", Lock(L"INSTALLDIR", L"CreateFolder", 0, 0x1F01FF), {},
-             L"C:\\QXLocked\\|CreateFolder||Everyone|2032127|8",
-             Join({Kept(L"MainComponent"), {L"Got target path C:\\QXLocked\\ for directory INSTALLDIR"}})),
+              L"C:\\QXLocked\\|CreateFolder||Everyone|2032127|8",
+              Join({Kept(L"MainComponent"), {L"Got target path C:\\QXLocked\\ for directory INSTALLDIR"}})),
         Wrote("FolderOf32BitComponent", Lock(L"DATADIR", L"CreateFolder", 4, 0x120089), {},
-             L"C:\\QXLocked\\Data\\|CreateFolder||Everyone|1179785|22",
-             Join({Kept(L"Comp32"), {L"Got target path C:\\QXLocked\\Data\\ for directory DATADIR"}}))),
+              L"C:\\QXLocked\\Data\\|CreateFolder||Everyone|1179785|22",
+              Join({Kept(L"Comp32"), {L"Got target path C:\\QXLocked\\Data\\ for directory DATADIR"}}))),
     CaseName);
 
 // Exactly one of 0x08 (64-bit attribute 0x100) and 0x16 is ORed into the table's flags.
 INSTANTIATE_TEST_SUITE_P(
     ComponentFlags, CostActionTest,
-    ::testing::Values(
-        Wrote("Attributes0x0", Lock(L"File32", L"File"), {}, L"C:\\QXLocked\\lib32.dll|File||Everyone|1|22",
-             KeptFile(L"Comp32", L"lib32.dll")),
-        Wrote("Attributes0x4", Lock(L"File4", L"File"), {}, L"C:\\QXLocked\\lib4.dll|File||Everyone|1|22",
-             KeptFile(L"Comp4", L"lib4.dll")),
-        Wrote("Attributes0x104", Lock(L"File104", L"File"), {}, L"C:\\QXLocked\\lib104.dll|File||Everyone|1|8",
-             KeptFile(L"Comp104", L"lib104.dll")),
-        Wrote("DenyOn32Bit", Lock(L"File32", L"File", 1), {}, L"C:\\QXLocked\\lib32.dll|File||Everyone|1|23",
-             KeptFile(L"Comp32", L"lib32.dll")),
-        Wrote("TableFlagsOn64Bit", Lock(L"LongName", L"File", 7), {},
-             L"C:\\QXLocked\\Application.exe|File||Everyone|1|15", KeptFile(L"MainComponent", L"Application.exe")),
-        Wrote("NullFlagsAndTopBits", Lock(L"File32", L"File", nullptr, static_cast<int>(0xF0000000)), {},
-             L"C:\\QXLocked\\lib32.dll|File||Everyone|-268435456|-2147483626", KeptFile(L"Comp32", L"lib32.dll"))),
+    ::testing::Values(Wrote("Attributes0x0", Lock(L"File32", L"File"), {},
+                            L"C:\\QXLocked\\lib32.dll|File||Everyone|1|22", KeptFile(L"Comp32", L"lib32.dll")),
+                      Wrote("Attributes0x4", Lock(L"File4", L"File"), {}, L"C:\\QXLocked\\lib4.dll|File||Everyone|1|22",
+                            KeptFile(L"Comp4", L"lib4.dll")),
+                      Wrote("Attributes0x104", Lock(L"File104", L"File"), {},
+                            L"C:\\QXLocked\\lib104.dll|File||Everyone|1|8", KeptFile(L"Comp104", L"lib104.dll")),
+                      Wrote("DenyOn32Bit", Lock(L"File32", L"File", 1), {},
+                            L"C:\\QXLocked\\lib32.dll|File||Everyone|1|23", KeptFile(L"Comp32", L"lib32.dll")),
+                      Wrote("TableFlagsOn64Bit", Lock(L"LongName", L"File", 7), {},
+                            L"C:\\QXLocked\\Application.exe|File||Everyone|1|15",
+                            KeptFile(L"MainComponent", L"Application.exe")),
+                      Wrote("NullFlagsAndTopBits", Lock(L"File32", L"File", nullptr, static_cast<int>(0xF0000000)), {},
+                            L"C:\\QXLocked\\lib32.dll|File||Everyone|-268435456|-2147483626",
+                            KeptFile(L"Comp32", L"lib32.dll"))),
     CaseName);
 
 CostCase RegistryCase(const char* name, const wchar_t* key, std::vector<Setting> settings, std::wstring object)
 {
     return Wrote(name, Lock(key, L"Registry", 0, 0x20019), std::move(settings),
-                object + L"|Registry||Everyone|131097|8", Kept(L"MainComponent"));
+                 object + L"|Registry||Everyone|131097|8", Kept(L"MainComponent"));
 }
 
 const std::wstring kUserKey = std::wstring(L"USERS\\") + kSid + L"\\Software\\Qelmora";
@@ -224,7 +232,7 @@ INSTANTIATE_TEST_SUITE_P(
         RegistryCase("EmptyKeyWithoutSid", L"EmptyUserKey", {Property(L"UserSID", L"")}, L"USERS"),
         RegistryCase("FormattedKey", L"Formatted", {}, L"MACHINE\\Software\\Qelmora Labs\\Settings"),
         Wrote("RegistryOf32BitComponent", Lock(L"Reg32", L"Registry"), {},
-             L"MACHINE\\Software\\Qelmora\\32|Registry||Everyone|1|22", Kept(L"Comp32"))),
+              L"MACHINE\\Software\\Qelmora\\32|Registry||Everyone|1|22", Kept(L"Comp32"))),
     CaseName);
 
 CostCase DroppedCase(const char* name, const wchar_t* file, const wchar_t* component, std::vector<Setting> settings,
@@ -244,10 +252,10 @@ INSTANTIATE_TEST_SUITE_P(
         DroppedCase("NoAction", L"File32", L"Comp32", {State(L"Comp32", INSTALLSTATE_UNKNOWN)}, L"ffffffff"),
         DroppedCase("InNoFeature", L"UnfeaturedFile", L"Unfeatured", {}, L"ffffffff"),
         Wrote("UnknownInstalledStateInstallingLocally", Lock(L"NoCodeFile", L"File"), {},
-             L"C:\\QXLocked\\nocode.dll|File||Everyone|1|22",
-             Join({States(L"NoCode", L"ffffffff", L"3"), {L"Got target for file: nocode.dll"}})),
+              L"C:\\QXLocked\\nocode.dll|File||Everyone|1|22",
+              Join({States(L"NoCode", L"ffffffff", L"3"), {L"Got target for file: nocode.dll"}})),
         Wrote("SetToLocal", Lock(L"UnfeaturedFile", L"File"), {State(L"Unfeatured", INSTALLSTATE_LOCAL)},
-             L"C:\\QXLocked\\spare.dll|File||Everyone|1|22", KeptFile(L"Unfeatured", L"spare.dll")),
+              L"C:\\QXLocked\\spare.dll|File||Everyone|1|22", KeptFile(L"Unfeatured", L"spare.dll")),
         Wrote("NoRows", {}, {}, L"", {})),
     CaseName);
 
@@ -266,11 +274,10 @@ INSTANTIATE_TEST_SUITE_P(
         Failed("ComponentMissing", Lock(L"GhostFile", L"File"),
                {L"Failed to obtain component record for component 'Ghost', error 103",
                 L"Attempting to determine component state for Ghost",
-                L"Failed to obtain state of component 'Ghost', error 0x00000647",
-                Stopped(L"647").front()})),
+                L"Failed to obtain state of component 'Ghost', error 0x00000647", Stopped(L"647").front()})),
     CaseName);
 
-class CostPassTest : public CostActionTestBase {};
+class CostPassTest : public CostActionTestBase { };
 
 // Rows in a known order: a dropped row does not stop the pass, an unknown table
 // word does, after the records of the rows before it were written. (The cost
@@ -279,8 +286,8 @@ TEST_F(CostPassTest, UnknownTableWordStopsAfterEarlierRecords)
 {
     ASSERT_NO_FATAL_FAILURE(StartCostSession(CostPackage(), {}));
     std::vector<LockPermissionsRow> rows = {
-        {L"UnfeaturedFile", L"File", L"", L"Everyone", 1, 0}, {L"ShortName", L"File", L"", L"Everyone", 1, 0},
-        {L"Root2", L"Registry", L"", L"Everyone", 1, 0},      {L"Root2", L"Registr", L"", L"Everyone", 1, 0},
+        {L"UnfeaturedFile", L"File", L"", L"Everyone", 1, 0},     {L"ShortName", L"File", L"", L"Everyone", 1, 0},
+        {L"Root2", L"Registry", L"", L"Everyone", 1, 0},          {L"Root2", L"Registr", L"", L"Everyone", 1, 0},
         {L"INSTALLDIR", L"CreateFolder", L"", L"Everyone", 1, 0},
     };
     _stringx<> text;
@@ -288,8 +295,10 @@ TEST_F(CostPassTest, UnknownTableWordStopsAfterEarlierRecords)
     EXPECT_EQ(87u, BuildFinalPermissionsItems(Layers(), rows, text));
     EXPECT_EQ(L"C:\\QXLocked\\app.exe|File||Everyone|1|8*MACHINE\\Software\\Qelmora|Registry||Everyone|1|8",
               text.str());
-    EXPECT_EQ(Join({States(L"Unfeatured", L"2", L"ffffffff"), KeptFile(L"MainComponent", L"app.exe"),
-                    Kept(L"MainComponent"), {L"QxLockPermissions: unknown table 'Registr' for lock object"}}),
+    EXPECT_EQ(Join({States(L"Unfeatured", L"2", L"ffffffff"),
+                    KeptFile(L"MainComponent", L"app.exe"),
+                    Kept(L"MainComponent"),
+                    {L"QxLockPermissions: unknown table 'Registr' for lock object"}}),
               m_log.LibraryMessages());
 }
 

@@ -7,7 +7,7 @@ namespace {
 
 const wchar_t kNotPresent[] = L"Qelmora permissions table not present, skipping action...";
 
-class ExportsTest : public InstallerTest {};
+class ExportsTest : public InstallerTest { };
 
 } // namespace
 
@@ -19,8 +19,9 @@ TEST_F(ExportsTest, CostActionSkipsOnlyWithoutLockTable)
         ASSERT_NO_FATAL_FAILURE(StartSession(PackageBuilder()));
         if (temporaryTable) {
             qx::unique_msihandle database(::MsiGetActiveDatabase(Session()));
-            ASSERT_EQ(0u, ExecuteSql(database.get(), L"CREATE TABLE `QXLockPermissions` (`LockObject` CHAR(72) NOT NULL "
-                                               L"TEMPORARY, `Table` CHAR(32) TEMPORARY PRIMARY KEY `LockObject`) HOLD"));
+            ASSERT_EQ(0u, ExecuteSql(database.get(),
+                                     L"CREATE TABLE `QXLockPermissions` (`LockObject` CHAR(72) NOT NULL "
+                                     L"TEMPORARY, `Table` CHAR(32) TEMPORARY PRIMARY KEY `LockObject`) HOLD"));
         }
         // A sentinel shows whether the action wrote the property at all.
         ASSERT_EQ(0u, SetProperty(L"QXLockPermissionsInstall", L"sentinel"));
@@ -41,8 +42,7 @@ TEST_F(ExportsTest, InstallActionSucceedsWithoutData)
     ASSERT_NO_FATAL_FAILURE(StartSession(PackageBuilder()));
 
     EXPECT_EQ(0u, RunExport("QXLockPermissionsInstallAction"));
-    EXPECT_EQ(std::vector<std::wstring>{L"No permissions items present. Skipping action..."},
-              m_log.LibraryMessages());
+    EXPECT_EQ(std::vector<std::wstring>{L"No permissions items present. Skipping action..."}, m_log.LibraryMessages());
 }
 
 // Packages may name the entry points by ordinal too.

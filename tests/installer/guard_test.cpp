@@ -9,7 +9,7 @@
 
 using namespace qxtest;
 
-class GuardTest : public InstallerTest {};
+class GuardTest : public InstallerTest { };
 
 TEST_F(GuardTest, TurnsEveryFailureIntoOneLineAnd1603)
 {

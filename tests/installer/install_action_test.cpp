@@ -66,8 +66,8 @@ std::wstring Field(MSIHANDLE record, UINT field)
 int WINAPI AnsweringUserInterface(LPVOID, UINT type, MSIHANDLE record)
 {
     EXPECT_EQ(::MsiRecordGetFieldCount(record), 4u);
-    g_prompts.push_back({type, ::MsiRecordGetInteger(record, 1), Field(record, 2), Field(record, 3),
-                         ::MsiRecordGetInteger(record, 4)});
+    g_prompts.push_back(
+        {type, ::MsiRecordGetInteger(record, 1), Field(record, 2), Field(record, 3), ::MsiRecordGetInteger(record, 4)});
     int answer = g_answers.empty() ? 0 : g_answers.front();
     if (!g_answers.empty()) {
         g_answers.pop_front();
@@ -141,28 +141,56 @@ TEST_F(InstallActionTest, ExportedActionMergesEachItemIntoTheKeysDacl)
         std::vector<std::wstring> messages;
         std::vector<Ace> after;
     } rows[] = {
-        {"allow and deny in one text", L"", L"$|Registry||Everyone|131097|8*$|Registry|BUILTIN|Guests|2|9", 0,
+        {"allow and deny in one text",
+         L"",
+         L"$|Registry||Everyone|131097|8*$|Registry|BUILTIN|Guests|2|9",
+         0,
          {kGetting, kSetting, kGetting, kSetting},
-         {kBefore[0], kBefore[1], kEveryoneReads, {ACCESS_DENIED_ACE_TYPE, kInherited, KEY_SET_VALUE, L"S-1-5-32-546"}}},
-        {"set replaces the trustee's own entry only", L"", L"$|Registry||Users|983103|8", 0, {kGetting, kSetting},
+         {kBefore[0],
+          kBefore[1],
+          kEveryoneReads,
+          {ACCESS_DENIED_ACE_TYPE, kInherited, KEY_SET_VALUE, L"S-1-5-32-546"}}},
+        {"set replaces the trustee's own entry only",
+         L"",
+         L"$|Registry||Users|983103|8",
+         0,
+         {kGetting, kSetting},
          {kBefore[0], {kAllow, kInherited, KEY_ALL_ACCESS, kUsers}}},
-        {"the user's key under USERS, a string SID", usersKey, L"$|registry||s-1-1-0|131097|8", 0,
-         {kGetting, kSetting}, {kBefore[0], kBefore[1], kEveryoneReads}},
-        {"unknown account, nobody answers", L"", L"$|Registry||nobody-qx|131097|8", 1603,
+        {"the user's key under USERS, a string SID",
+         usersKey,
+         L"$|registry||s-1-1-0|131097|8",
+         0,
+         {kGetting, kSetting},
+         {kBefore[0], kBefore[1], kEveryoneReads}},
+        {"unknown account, nobody answers",
+         L"",
+         L"$|Registry||nobody-qx|131097|8",
+         1603,
          {L"ResolveSidForAccountName: looking up account name 'nobody-qx'",
           L"Failed to lookup account name, last error: 0x00000534", failedItem + L"0x00000534", kAborted},
          kBefore},
         // A 64-bit library has no helper to start; 0x16 carries 0x04, so nobody is asked.
-        {"32-bit component's key", L"", L"$|Registry||Everyone|131097|22", 0,
+        {"32-bit component's key",
+         L"",
+         L"$|Registry||Everyone|131097|22",
+         0,
          {L"Failed to initialize 64-bit helper, error 80070002",
           L"Failed to obtain 64-bit helper process for permission item '$', error '80070002'",
           failedItem + L"0x80070002"},
          kBefore},
         // Files of 32-bit components stay in this process.
-        {"missing file, failure ignored", missingFile, L"$|File||Users|1179785|22", 0,
-         {kGetting, failedToRead, failedItem + L"0x00000002"}, kBefore},
-        {"missing file, nobody answers", missingFile, L"$|File||Users|1179785|0", 1603,
-         {kGetting, failedToRead, failedItem + L"0x00000002", kAborted}, kBefore},
+        {"missing file, failure ignored",
+         missingFile,
+         L"$|File||Users|1179785|22",
+         0,
+         {kGetting, failedToRead, failedItem + L"0x00000002"},
+         kBefore},
+        {"missing file, nobody answers",
+         missingFile,
+         L"$|File||Users|1179785|0",
+         1603,
+         {kGetting, failedToRead, failedItem + L"0x00000002", kAborted},
+         kBefore},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

@@ -6,7 +6,7 @@
 
 using namespace qxtest;
 
-class ManagerTest : public InstallerTest {};
+class ManagerTest : public InstallerTest { };
 
 TEST_F(ManagerTest, FormatInstallerTextExpandsPropertyReferences)
 {

@@ -74,7 +74,7 @@ std::vector<std::wstring> Expand(std::vector<std::wstring> expected, const std::
     return expected;
 }
 
-class UnresolvedEntryPointTest : public InstallerTest {};
+class UnresolvedEntryPointTest : public InstallerTest { };
 
 TEST_F(UnresolvedEntryPointTest, EachMissingEntryPointGivesItsOutcome)
 {
@@ -82,68 +82,129 @@ TEST_F(UnresolvedEntryPointTest, EachMissingEntryPointGivesItsOutcome)
     const Row rows[] = {
         // What the accounts below give with every entry point in place.
         {"nothing missing, well-known name", nullptr, false, L"Guests", L"S-1-5-32-546", {kGetting, kSetting}},
-        {"nothing missing, looked-up name", nullptr, false, L"SYSTEM", L"S-1-5-18",
+        {"nothing missing, looked-up name",
+         nullptr,
+         false,
+         L"SYSTEM",
+         L"S-1-5-18",
          {LookingUp(L"SYSTEM"), kGetting, kSetting}},
         {"nothing missing, string SID", nullptr, false, L"S-1-5-32-546", L"S-1-5-32-546", {kGetting, kSetting}},
         {"nothing missing, well-known SID unknown", nullptr, true, L"Guests", L"S-1-5-32-546", {kGetting, kSetting}},
 
-        {"GetNamedSecurityInfoW", [](CQXSecureObject& o) { o.m_pfnGetNamedSecurityInfoW = nullptr; }, false,
-         L"Guests", nullptr,
+        {"GetNamedSecurityInfoW",
+         [](CQXSecureObject& o) { o.m_pfnGetNamedSecurityInfoW = nullptr; },
+         false,
+         L"Guests",
+         nullptr,
          {kGetting, L"Failed to obtain existing security descriptor, last error: 0x0000007f", FailedItem(L"0000007f"),
           kAborted}},
-        {"SetEntriesInAclW", [](CQXSecureObject& o) { o.m_pfnSetEntriesInAclW = nullptr; }, false, L"Guests",
+        {"SetEntriesInAclW",
+         [](CQXSecureObject& o) { o.m_pfnSetEntriesInAclW = nullptr; },
+         false,
+         L"Guests",
          nullptr,
          {kGetting, L"Failed to set explicit access for new ACL, last error: 0x0000007f", FailedItem(L"0000007f"),
           kAborted}},
-        {"SetNamedSecurityInfoW", [](CQXSecureObject& o) { o.m_pfnSetNamedSecurityInfoW = nullptr; }, false,
-         L"Guests", nullptr,
-         {kGetting, kSetting, L"Failed to set new security descriptor, last error: 0x0000007f",
-          FailedItem(L"0000007f"), kAborted}},
+        {"SetNamedSecurityInfoW",
+         [](CQXSecureObject& o) { o.m_pfnSetNamedSecurityInfoW = nullptr; },
+         false,
+         L"Guests",
+         nullptr,
+         {kGetting, kSetting, L"Failed to set new security descriptor, last error: 0x0000007f", FailedItem(L"0000007f"),
+          kAborted}},
 
         // The lookup fails without a code of its own: the item fails with whatever the
         // thread held, or with 1332.
-        {"LookupAccountNameW", [](CQXSecureObject& o) { o.m_pfnLookupAccountNameW = nullptr; }, false, L"SYSTEM",
+        {"LookupAccountNameW",
+         [](CQXSecureObject& o) { o.m_pfnLookupAccountNameW = nullptr; },
+         false,
+         L"SYSTEM",
          nullptr,
          {LookingUp(L"SYSTEM"), L"Failed to lookup account name, last error: 0x#", FailedItem(L"%"), kAborted}},
-        {"LookupAccountNameW, well-known name", [](CQXSecureObject& o) { o.m_pfnLookupAccountNameW = nullptr; },
-         false, L"Guests", L"S-1-5-32-546", {kGetting, kSetting}},
+        {"LookupAccountNameW, well-known name",
+         [](CQXSecureObject& o) { o.m_pfnLookupAccountNameW = nullptr; },
+         false,
+         L"Guests",
+         L"S-1-5-32-546",
+         {kGetting, kSetting}},
 
         // No SID counts as valid: a converted one is released, a looked-up one refused.
-        {"IsValidSid, string SID", [](CQXSecureObject& o) { o.m_pfnIsValidSid = nullptr; }, false, L"S-1-5-32-546",
-         nullptr, {LookingUp(L"S-1-5-32-546"), kNotMapped, FailedItem(L"00000534"), kAborted}},
-        {"IsValidSid, looked-up name", [](CQXSecureObject& o) { o.m_pfnIsValidSid = nullptr; }, false, L"SYSTEM",
+        {"IsValidSid, string SID",
+         [](CQXSecureObject& o) { o.m_pfnIsValidSid = nullptr; },
+         false,
+         L"S-1-5-32-546",
+         nullptr,
+         {LookingUp(L"S-1-5-32-546"), kNotMapped, FailedItem(L"00000534"), kAborted}},
+        {"IsValidSid, looked-up name",
+         [](CQXSecureObject& o) { o.m_pfnIsValidSid = nullptr; },
+         false,
+         L"SYSTEM",
          nullptr,
          {LookingUp(L"SYSTEM"), L"Failed to lookup account name, SID is invalid, last error: 0x#", FailedItem(L"%"),
           kAborted}},
-        {"IsValidSid, well-known name", [](CQXSecureObject& o) { o.m_pfnIsValidSid = nullptr; }, false, L"Guests",
-         L"S-1-5-32-546", {kGetting, kSetting}},
+        {"IsValidSid, well-known name",
+         [](CQXSecureObject& o) { o.m_pfnIsValidSid = nullptr; },
+         false,
+         L"Guests",
+         L"S-1-5-32-546",
+         {kGetting, kSetting}},
 
         // A string SID that cannot be converted is looked up as a name, which no account has.
-        {"ConvertStringSidToSidW", [](CQXSecureObject& o) { o.m_pfnConvertStringSidToSidW = nullptr; }, false,
-         L"S-1-5-32-546", nullptr, {LookingUp(L"S-1-5-32-546"), kNotMapped, FailedItem(L"00000534"), kAborted}},
+        {"ConvertStringSidToSidW",
+         [](CQXSecureObject& o) { o.m_pfnConvertStringSidToSidW = nullptr; },
+         false,
+         L"S-1-5-32-546",
+         nullptr,
+         {LookingUp(L"S-1-5-32-546"), kNotMapped, FailedItem(L"00000534"), kAborted}},
 
         // The well-known table's fallback builds the same SID.
-        {"CreateWellKnownSid", [](CQXSecureObject& o) { o.m_pfnCreateWellKnownSid = nullptr; }, false, L"Guests",
-         L"S-1-5-32-546", {kGetting, kSetting}},
+        {"CreateWellKnownSid",
+         [](CQXSecureObject& o) { o.m_pfnCreateWellKnownSid = nullptr; },
+         false,
+         L"Guests",
+         L"S-1-5-32-546",
+         {kGetting, kSetting}},
 
         {"AllocateAndInitializeSid, not reached",
-         [](CQXSecureObject& o) { o.m_pfnAllocateAndInitializeSid = nullptr; }, false, L"Guests", L"S-1-5-32-546",
+         [](CQXSecureObject& o) { o.m_pfnAllocateAndInitializeSid = nullptr; },
+         false,
+         L"Guests",
+         L"S-1-5-32-546",
          {kGetting, kSetting}},
         // No fallback either: the name goes to the lookup, which knows it.
-        {"AllocateAndInitializeSid", [](CQXSecureObject& o) { o.m_pfnAllocateAndInitializeSid = nullptr; }, true,
-         L"Guests", L"S-1-5-32-546",
+        {"AllocateAndInitializeSid",
+         [](CQXSecureObject& o) { o.m_pfnAllocateAndInitializeSid = nullptr; },
+         true,
+         L"Guests",
+         L"S-1-5-32-546",
          {L"Failed to lookup wellknown account, last error: 0x57", LookingUp(L"Guests"), kGetting, kSetting}},
 
-        {"CopySid, not reached", [](CQXSecureObject& o) { o.m_pfnCopySid = nullptr; }, false, L"Guests",
-         L"S-1-5-32-546", {kGetting, kSetting}},
+        {"CopySid, not reached",
+         [](CQXSecureObject& o) { o.m_pfnCopySid = nullptr; },
+         false,
+         L"Guests",
+         L"S-1-5-32-546",
+         {kGetting, kSetting}},
         // A failed copy has no message of its own; the lookup follows.
-        {"CopySid", [](CQXSecureObject& o) { o.m_pfnCopySid = nullptr; }, true, L"Guests", L"S-1-5-32-546",
+        {"CopySid",
+         [](CQXSecureObject& o) { o.m_pfnCopySid = nullptr; },
+         true,
+         L"Guests",
+         L"S-1-5-32-546",
          {LookingUp(L"Guests"), kGetting, kSetting}},
 
-        {"FreeSid, not reached", [](CQXSecureObject& o) { o.m_pfnFreeSid = nullptr; }, false, L"Guests",
-         L"S-1-5-32-546", {kGetting, kSetting}},
+        {"FreeSid, not reached",
+         [](CQXSecureObject& o) { o.m_pfnFreeSid = nullptr; },
+         false,
+         L"Guests",
+         L"S-1-5-32-546",
+         {kGetting, kSetting}},
         // The copy is made before the temporary SID would be freed; only that SID stays.
-        {"FreeSid", [](CQXSecureObject& o) { o.m_pfnFreeSid = nullptr; }, true, L"Guests", L"S-1-5-32-546",
+        {"FreeSid",
+         [](CQXSecureObject& o) { o.m_pfnFreeSid = nullptr; },
+         true,
+         L"Guests",
+         L"S-1-5-32-546",
          {kGetting, kSetting}},
     };
 
@@ -152,8 +213,7 @@ TEST_F(UnresolvedEntryPointTest, EachMissingEntryPointGivesItsOutcome)
         SCOPED_TRACE(row.name);
         TestObject key(TestObject::Kind::Key, L"Unresolved");
         ASSERT_TRUE(key.SetDacl(kBefore));
-        ASSERT_EQ(SetProperty(L"CustomActionData", key.Name() + L"|Registry||" + row.user + L"|131097|8"),
-                  0u);
+        ASSERT_EQ(SetProperty(L"CustomActionData", key.Name() + L"|Registry||" + row.user + L"|131097|8"), 0u);
         m_log.Clear();
         UINT result;
         {

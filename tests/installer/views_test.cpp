@@ -9,8 +9,7 @@ using namespace qxtest;
 namespace {
 
 // Raises through CheckMsiResult and hands back what was caught.
-template <class Call>
-com_exception CatchComException(Call call)
+template <class Call> com_exception CatchComException(Call call)
 {
     try {
         call();
@@ -55,7 +54,7 @@ TEST(CheckMsiResult, MapsResultAndNamesTheCallAfterTheErrorText)
     }
 }
 
-class ViewsTest : public InstallerTest {};
+class ViewsTest : public InstallerTest { };
 
 // Keys go into the queries unquoted: an apostrophe breaks the query.
 TEST_F(ViewsTest, KeyWithApostropheBreaksTheQuery)
@@ -70,8 +69,8 @@ TEST_F(ViewsTest, KeyWithApostropheBreaksTheQuery)
     EXPECT_EQ(L"main.exe", GetRecordString(record.get(), 3));
 
     record.reset();
-    com_exception error = CatchComException(
-        [&] { OpenExecuteFetch(&view, database.get(), &record, g_strQueryFile.c_str(), L"it's"); });
+    com_exception error =
+        CatchComException([&] { OpenExecuteFetch(&view, database.get(), &record, g_strQueryFile.c_str(), L"it's"); });
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_BAD_QUERY_SYNTAX), error.Error());
     EXPECT_EQ(SystemText(error.Error()) + L"MsiOpenDatabaseView()", error.Description().str());
     EXPECT_EQ(0u, record.get());

@@ -15,8 +15,7 @@ struct kernel_stub {
     FARPROC proc; // null: the function is missing
 };
 
-template <class Function>
-kernel_stub stub(const char* name, Function function)
+template <class Function> kernel_stub stub(const char* name, Function function)
 {
     return kernel_stub{name, reinterpret_cast<FARPROC>(reinterpret_cast<void*>(function))};
 }

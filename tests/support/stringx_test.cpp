@@ -30,13 +30,20 @@ TEST(Stringx, ConstructorsGiveTheTextAndKeepTheLastError)
         {"NUL-terminated", [] { return xstring(kLong); }, kLong},
         {"std::wstring", [] { return xstring(std::wstring(kLong)); }, kLong},
         {"copy", [&] { return xstring(heapSource); }, kLong},
-        {"move", [] { xstring source(kLong); return xstring(std::move(source)); }, kLong},
+        {"move",
+         [] {
+             xstring source(kLong);
+             return xstring(std::move(source));
+         },
+         kLong},
         {"counted ANSI", [] { return xstring("plain text", 0, 5); }, L"plain"},
         {"UTF-8", [] { return xstring("\xE2\x82\xAC 5", CP_UTF8); }, L"\x20AC 5"},
         {"UTF-16LE counted", [] { return xstring("A\0B\0C\0", 1200, 6); }, L"ABC"},
         {"UTF-16LE to its NUL", [] { return xstring("A\0B\0\0\0C\0", 1200); }, L"AB"},
         {"UTF-16LE odd byte", [] { return xstring("A\0B", 1200, 3); }, L"A"},
-        {"UTF-16BE", [] { return xstring("\0A\x20\xAC\0b\0c\0d\0e\0f\0g", 1201, 16); }, L"A\x20AC" L"bcdefg"},
+        {"UTF-16BE", [] { return xstring("\0A\x20\xAC\0b\0c\0d\0e\0f\0g", 1201, 16); },
+         L"A\x20AC"
+         L"bcdefg"},
         {"failed conversion", [] { return xstring("", CP_UTF8, 0); }, L""},
     };
     for (const auto& c : cases) {
@@ -123,8 +130,8 @@ TEST(StringxSearch, IgnoresCaseAndKeepsItsBounds)
         std::size_t from;
         std::size_t expected;
     } cases[] = {
-        {L"REGISTRY", 0, 17}, {L"registry", 17, 17},     {L"registry", 18, npos}, {L"machine\\s", 0, 0},
-        {L"", 25, 25},        {L"Registry!", 0, npos},   {L"", 26, npos},
+        {L"REGISTRY", 0, 17}, {L"registry", 17, 17},   {L"registry", 18, npos}, {L"machine\\s", 0, 0},
+        {L"", 25, 25},        {L"Registry!", 0, npos}, {L"", 26, npos},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(s.find(c.what, c.from), c.expected) << c.what << " from " << c.from;

@@ -23,14 +23,13 @@ namespace {
 
 void Write(const std::wstring& text)
 {
-    int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                     nullptr);
+    int size =
+        ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     if (size <= 0) {
         return;
     }
     std::string utf8(static_cast<std::size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &utf8[0], size, nullptr,
-                          nullptr);
+    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &utf8[0], size, nullptr, nullptr);
     std::fwrite(utf8.data(), 1, utf8.size(), stdout);
 }
 
@@ -65,8 +64,8 @@ std::wstring InheritanceFlags(BYTE flags)
         BYTE bit;
         const wchar_t* word;
     } names[] = {
-        {OBJECT_INHERIT_ACE, L"OI"},     {CONTAINER_INHERIT_ACE, L"CI"}, {NO_PROPAGATE_INHERIT_ACE, L"NP"},
-        {INHERIT_ONLY_ACE, L"IO"},       {INHERITED_ACE, L"ID"},
+        {OBJECT_INHERIT_ACE, L"OI"}, {CONTAINER_INHERIT_ACE, L"CI"}, {NO_PROPAGATE_INHERIT_ACE, L"NP"},
+        {INHERIT_ONLY_ACE, L"IO"},   {INHERITED_ACE, L"ID"},
     };
     std::wstring text;
     for (const auto& name : names) {
@@ -119,8 +118,8 @@ bool ShowObject(const std::wstring& argument)
     Write(argument + L"\n");
     qx::unique_local<void> descriptor;
     PACL dacl = nullptr; // points into the descriptor
-    DWORD result = ::GetNamedSecurityInfoW(&name[0], type, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
-                                           nullptr, descriptor.put());
+    DWORD result = ::GetNamedSecurityInfoW(&name[0], type, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                                           descriptor.put());
     if (result != ERROR_SUCCESS) {
         Write(L"\t(not readable: error " + std::to_wstring(result) + L")\n");
         return false;

@@ -9,7 +9,7 @@ namespace {
 // The helper has no installation log: its client logs the item's outcome.
 class CNoLog : public qx::log_sink {
 public:
-    void Log(const _stringx<>& /*message*/) override {}
+    void Log(const _stringx<>& /*message*/) override { }
 };
 
 } // namespace
@@ -70,8 +70,8 @@ HRESULT CHelperObject::GetIDsOfNames(REFIID /*iid*/, LPOLESTR* /*names*/, UINT c
     return DISP_E_UNKNOWNNAME;
 }
 
-HRESULT CHelperObject::Invoke(DISPID id, REFIID /*iid*/, LCID /*lcid*/, WORD flags, DISPPARAMS* params,
-                              VARIANT* result, EXCEPINFO* /*exception*/, UINT* argumentError)
+HRESULT CHelperObject::Invoke(DISPID id, REFIID /*iid*/, LCID /*lcid*/, WORD flags, DISPPARAMS* params, VARIANT* result,
+                              EXCEPINFO* /*exception*/, UINT* argumentError)
 {
     if (id == DISPID_QXBEW_SETOBJECTPERMISSIONS) {
         if (!(flags & DISPATCH_METHOD)) {
@@ -110,7 +110,7 @@ HRESULT CHelperObject::SetObjectPermissions(DISPPARAMS* params, VARIANT* result,
     struct {
         VARIANT* target;
         VARTYPE type;
-    } wanted[] = {{&objectName, VT_BSTR}, {&domain, VT_BSTR},     {&user, VT_BSTR},
+    } wanted[] = {{&objectName, VT_BSTR}, {&domain, VT_BSTR},    {&user, VT_BSTR},
                   {&objectType, VT_UI4},  {&permission, VT_UI4}, {&itemFlags, VT_UI4}};
     for (UINT position = 0; position < 6; ++position) {
         HRESULT hr = ::DispGetParam(params, position, wanted[position].type, wanted[position].target, argumentError);

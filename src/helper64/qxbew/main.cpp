@@ -35,9 +35,9 @@ int Serve(const HelperArguments& arguments)
     DWORD cookie = 0;
     // Flags 0: a weak registration, which does not keep the object alive and lets the
     // connection callbacks report the client's release.
-    if (FAILED(::CreateItemMoniker(L"!", arguments.instanceText.c_str(), moniker.put()))
-        || FAILED(::GetRunningObjectTable(0, table.put()))
-        || FAILED(table->Register(0, static_cast<IDispatch*>(object.get()), moniker.get(), &cookie))) {
+    if (FAILED(::CreateItemMoniker(L"!", arguments.instanceText.c_str(), moniker.put())) ||
+        FAILED(::GetRunningObjectTable(0, table.put())) ||
+        FAILED(table->Register(0, static_cast<IDispatch*>(object.get()), moniker.get(), &cookie))) {
         return 3;
     }
     object->MarkRegistered();
