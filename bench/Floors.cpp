@@ -286,15 +286,10 @@ void WarmUpSecurityCalls()
     ::GetTempPathW(MAX_PATH, temp);
     const std::wstring file = std::wstring(temp) + L"qxbench-warm-up.txt";
     const wchar_t keyPath[] = L"Software\\QXLockBenchWarmUp";
-    HANDLE created = ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (created != INVALID_HANDLE_VALUE) {
-        ::CloseHandle(created);
-    }
-    HKEY key = nullptr;
-    if (::RegCreateKeyExW(HKEY_CURRENT_USER, keyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
-        ERROR_SUCCESS) {
-        ::RegCloseKey(key);
-    }
+    qx::unique_file(::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    qx::unique_hkey key;
+    ::RegCreateKeyExW(HKEY_CURRENT_USER, keyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
+    key.reset();
     ApplyFloorItem(0, {file, SE_FILE_OBJECT, WinWorldSid, FILE_GENERIC_READ, NO_INHERITANCE});
     ApplyFloorItem(0, {std::wstring(L"CURRENT_USER\\") + keyPath, SE_REGISTRY_KEY, WinWorldSid, KEY_READ,
                        OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE});
