@@ -10,6 +10,14 @@ namespace {
 const int kHelperDeleteAttempts = 5;
 const DWORD kHelperDeleteWaitMs = 500;
 
+// The folder, with its trailing backslash, is the temporary folder (or there is none to compare with).
+bool IsTemporaryFolder(const _stringx<>& folder)
+{
+    wchar_t temp[MAX_PATH + 1] = {};
+    const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
+    return length == 0 || length > MAX_PATH || folder.equals(temp);
+}
+
 } // namespace
 
 _stringx<> ExtractHelperExecutable(qx::log_sink& log, HMODULE module)
@@ -20,13 +28,15 @@ _stringx<> ExtractHelperExecutable(qx::log_sink& log, HMODULE module)
         _stringx<> folder = qx::user_has_admin_rights()
                                 ? qx::create_secure_temp_folder(_stringx<>(), false)
                                 : qx::unique_temp_name(false, _stringx<>(), _stringx<>(), false);
-        _stringx<> path;
-        bool named = true;
-        if (!folder.empty()) {
-            wchar_t file[MAX_PATH] = {};
-            named = ::GetTempFileNameW(folder.c_str(), L"wac", 0, file) != 0;
-            path = file;
+        if (folder.empty()) {
+            // Never the shared temporary folder instead: anyone may put files beside
+            // a program there, and it would be started as LocalSystem.
+            log.Log(FormatText(L"Failed to create a secure folder for QXBEW.exe, error 0x%08x", ::GetLastError()));
+            return _stringx<>();
         }
+        wchar_t file[MAX_PATH] = {};
+        const bool named = ::GetTempFileNameW(folder.c_str(), L"wac", 0, file) != 0;
+        _stringx<> path(file);
         if (named && helper.ExtractToFile(path)) {
             log.Log(FormatText(L"Extracted QXBEW.exe to '%s'", path.c_str()));
             return path;
@@ -55,7 +65,9 @@ void RemoveHelperExecutable(const _stringx<>& path) noexcept
         if (forward != _stringx<>::npos && (slash == _stringx<>::npos || forward > slash)) {
             slash = forward;
         }
-        if (slash != _stringx<>::npos) {
+        // The helper's own folder, never the temporary folder itself, even were the
+        // file found directly in it.
+        if (slash != _stringx<>::npos && !IsTemporaryFolder(path.substr(0, slash + 1))) {
             qx::remove_directory(path.substr(0, slash));
         }
     } catch (...) {

@@ -66,35 +66,48 @@ _stringx<> new_guid_string()
 
 _stringx<> create_secure_temp_folder(const _stringx<>& base, bool shortName)
 {
-    unique_sid administrators = builtin_group_sid(DOMAIN_ALIAS_RID_ADMINS);
     unique_sid users = builtin_group_sid(DOMAIN_ALIAS_RID_USERS);
-    if (!administrators || !users) {
+    unique_sid administrators = builtin_group_sid(DOMAIN_ALIAS_RID_ADMINS);
+    unique_sid system = local_system_sid();
+    if (!users || !administrators || !system) {
         return _stringx<>();
     }
 
-    EXPLICIT_ACCESSW entries[2]{};
-    entries[0].grfAccessPermissions = 0x001200A9; // read, execute, synchronize
-    entries[0].grfAccessMode = GRANT_ACCESS;
-    entries[0].grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
-    entries[0].Trustee.TrusteeForm = TRUSTEE_IS_SID;
-    entries[0].Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-    entries[0].Trustee.ptstrName = static_cast<LPWSTR>(users.get());
-    entries[1].grfAccessPermissions = 0x001F01FF; // full control
-    entries[1].grfAccessMode = GRANT_ACCESS;
-    entries[1].grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
-    entries[1].Trustee.TrusteeForm = TRUSTEE_IS_SID;
-    entries[1].Trustee.TrusteeType = TRUSTEE_IS_GROUP;
-    entries[1].Trustee.ptstrName = static_cast<LPWSTR>(administrators.get());
+    // Users may read and run what is in the folder; only Administrators and
+    // LocalSystem may write to it, as the program started from it runs as LocalSystem.
+    const struct {
+        PSID sid;
+        DWORD mask;
+        TRUSTEE_TYPE type;
+    } grants[] = {
+        {users.get(), 0x001200A9, TRUSTEE_IS_WELL_KNOWN_GROUP}, // read, execute, synchronize
+        {administrators.get(), 0x001F01FF, TRUSTEE_IS_GROUP},   // full control
+        {system.get(), 0x001F01FF, TRUSTEE_IS_USER},
+    };
+    EXPLICIT_ACCESSW entries[3]{};
+    for (std::size_t i = 0; i < 3; ++i) {
+        entries[i].grfAccessPermissions = grants[i].mask;
+        entries[i].grfAccessMode = GRANT_ACCESS;
+        entries[i].grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+        entries[i].Trustee.TrusteeForm = TRUSTEE_IS_SID;
+        entries[i].Trustee.TrusteeType = grants[i].type;
+        entries[i].Trustee.ptstrName = static_cast<LPWSTR>(grants[i].sid);
+    }
 
     PACL rawAcl = nullptr;
-    if (::SetEntriesInAclW(2, entries, nullptr, &rawAcl) != ERROR_SUCCESS) {
+    const DWORD merged = ::SetEntriesInAclW(3, entries, nullptr, &rawAcl);
+    if (merged != ERROR_SUCCESS) {
+        ::SetLastError(merged); // the caller reports the code
         return _stringx<>();
     }
     unique_local<ACL> acl(rawAcl);
 
+    // Protected: the parent's inheritable entries (under the system's temporary
+    // folder, everyone may create files) are not merged into the list.
     unique_local<void> descriptor(::LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH));
     if (!descriptor || !::InitializeSecurityDescriptor(descriptor.get(), SECURITY_DESCRIPTOR_REVISION) ||
-        !::SetSecurityDescriptorDacl(descriptor.get(), TRUE, acl.get(), FALSE)) {
+        !::SetSecurityDescriptorDacl(descriptor.get(), TRUE, acl.get(), FALSE) ||
+        !::SetSecurityDescriptorControl(descriptor.get(), SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
         return _stringx<>();
     }
     SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};

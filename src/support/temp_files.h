@@ -7,8 +7,9 @@ namespace qx {
 
 // A new GUID as 36 upper-case characters, without braces.
 _stringx<> new_guid_string();
-// base (or the temporary folder) + "{GUID}\", created with an ACL that grants Users
-// read-and-execute and Administrators full control; empty on failure.
+// base (or the temporary folder) + "{GUID}\", created with a protected ACL that
+// grants Users read-and-execute, Administrators and LocalSystem full control and
+// nothing else; empty on failure, with the failure's code as the last error.
 _stringx<> create_secure_temp_folder(const _stringx<>& base, bool shortName);
 // A name that does not exist yet: a file name ("_qx" prefix) or a "{GUID}\" folder
 // that is created; empty on failure.

@@ -8,6 +8,8 @@
 
 #include "HelperTestSupport.h"
 #include "RecordingLog.h"
+#include "kernel_stubs.h"
+#include "support/unique_any.h"
 #include "helper64/ExtractHelper.h"
 
 using namespace helper_test;
@@ -47,6 +49,55 @@ TEST(HelperExtraction, WritesANewGuidFolderWithOneTempFile)
                   logger.lines);
         EXPECT_TRUE(RemoveFolder(folder));
     }
+}
+
+} // namespace
+
+namespace {
+
+DWORD WINAPI DeniedCreateDirectory(LPCWSTR, LPSECURITY_ATTRIBUTES)
+{
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+// Without a folder of its own the helper is not written at all: directly in the
+// temporary folder anyone could plant a DLL beside a program started as LocalSystem.
+TEST(HelperExtraction, WithoutItsOwnFolderNothingIsWritten)
+{
+    const std::set<std::wstring> before = FolderEntries(TempFolder());
+    qxtest::RecordingLog logger;
+    std::wstring path;
+    {
+        scoped_kernel_stubs denied{stub("CreateDirectoryW", DeniedCreateDirectory)};
+        path = ExtractHelperExecutable(logger, ::GetModuleHandleW(nullptr)).str();
+    }
+    EXPECT_EQ(L"", path);
+    EXPECT_EQ(std::vector<std::wstring>{L"Failed to create a secure folder for QXBEW.exe, error 0x00000005"},
+              logger.lines);
+    EXPECT_EQ(before, FolderEntries(TempFolder())) << "something was written into the temporary folder";
+}
+
+// However a helper path came about, its removal never takes the temporary folder
+// itself, even when that folder is left empty.
+TEST(HelperExtraction, RemovalNeverTakesTheTemporaryFolder)
+{
+    const std::wstring scratch = TempFolder() + L"qxtemp" + std::to_wstring(::GetCurrentProcessId()) + L"\\";
+    ASSERT_TRUE(RemoveFolder(scratch));
+    ASSERT_TRUE(fs::create_directories(scratch));
+    wchar_t saved[MAX_PATH] = {};
+    ::GetEnvironmentVariableW(L"TMP", saved, MAX_PATH);
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"TMP", scratch.c_str()));
+    ASSERT_EQ(scratch, TempFolder());
+    const std::wstring file = scratch + L"wac1.tmp";
+    ASSERT_TRUE(qx::unique_file(::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr)));
+
+    RemoveHelperExecutable(file.c_str());
+
+    ::SetEnvironmentVariableW(L"TMP", saved[0] ? saved : nullptr);
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_TRUE(fs::is_directory(scratch)) << "the temporary folder was removed";
+    EXPECT_TRUE(RemoveFolder(scratch));
 }
 
 } // namespace

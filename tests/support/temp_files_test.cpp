@@ -46,6 +46,7 @@ struct scratch_folder {
 // The entries of the DACL the library handed to the system with the folder: type/flags/mask/trustee.
 std::vector<std::wstring> g_aces;
 bool g_inheritable = true;
+bool g_protected = false;
 
 BOOL WINAPI InspectAndCreate(LPCWSTR path, LPSECURITY_ATTRIBUTES attributes)
 {
@@ -53,6 +54,10 @@ BOOL WINAPI InspectAndCreate(LPCWSTR path, LPSECURITY_ATTRIBUTES attributes)
     PACL dacl = nullptr;
     ::GetSecurityDescriptorDacl(attributes->lpSecurityDescriptor, &present, &dacl, &defaulted);
     g_inheritable = attributes->bInheritHandle != FALSE;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ::GetSecurityDescriptorControl(attributes->lpSecurityDescriptor, &control, &revision);
+    g_protected = (control & SE_DACL_PROTECTED) != 0;
     for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
         ACCESS_ALLOWED_ACE* ace = nullptr;
         ::GetAce(dacl, i, reinterpret_cast<void**>(&ace));
@@ -67,7 +72,9 @@ BOOL WINAPI InspectAndCreate(LPCWSTR path, LPSECURITY_ATTRIBUTES attributes)
 
 } // namespace
 
-TEST(SecureTempFolder, NamedByAGuidAndCreatedWithTheTwoEntryAccessList)
+// A LocalSystem process is started from the folder: nothing the parent lets
+// everyone do may reach it, so the list is protected and holds its three entries only.
+TEST(SecureTempFolder, NamedByAGuidAndCreatedWithItsOwnProtectedAccessList)
 {
     // Checked where the library hands it to the system: Wine keeps file security in
     // Unix mode bits, and reads back full control for SYSTEM and the owner instead.
@@ -77,12 +84,15 @@ TEST(SecureTempFolder, NamedByAGuidAndCreatedWithTheTwoEntryAccessList)
     for (bool shortName : {true, false}) {
         g_aces.clear();
         g_inheritable = true;
+        g_protected = false;
         std::wstring made = qx::create_secure_temp_folder(scratch.path.c_str(), shortName).str();
         EXPECT_TRUE(is_under(made, scratch.path, shortName ? kShortFolder : kFullFolder)) << made;
         EXPECT_TRUE(std::filesystem::is_directory(made)) << made;
         EXPECT_FALSE(g_inheritable);
+        EXPECT_TRUE(g_protected) << "the parent's inheritable entries would be merged in";
         EXPECT_EQ(g_aces, (std::vector<std::wstring>{inherit + std::to_wstring(0x001200A9) + L"/S-1-5-32-545",
-                                                     inherit + std::to_wstring(0x001F01FF) + L"/S-1-5-32-544"}));
+                                                     inherit + std::to_wstring(0x001F01FF) + L"/S-1-5-32-544",
+                                                     inherit + std::to_wstring(0x001F01FF) + L"/S-1-5-18"}));
     }
 }
 
