@@ -16,6 +16,9 @@ enum : DWORD {
     LOCKPERM_COMPONENT_64BIT = 0x08,
     // Bits 0x02, 0x04 and 0x10 together: a registry item with any of them goes to the helper.
     LOCKPERM_COMPONENT_32BIT = 0x16,
+    // The bit of the mask that only costing sets: the component lacks the 64-bit
+    // attribute, so the installer wrote its keys into the 32-bit registry view.
+    LOCKPERM_32BIT_VIEW = 0x10,
 };
 
 enum class LockObjectKind : DWORD {

@@ -39,8 +39,10 @@ CBitUtilsHelper::CBitUtilsHelper() noexcept
 
 CBitUtilsHelper::~CBitUtilsHelper()
 {
-    // Lets the helper process end: its last client connection goes away.
+    // Lets the helper process end: its last client connection goes away. One
+    // that does not end by itself is ended, so that its file can be deleted.
     m_pDispatch.reset();
+    EndStartedProgram(m_hProcess, qx::bind_polling().endWaitMs);
     qx::module_unlock();
 }
 
@@ -56,7 +58,8 @@ HRESULT CBitUtilsHelper::CreateInstance(CBitUtilsHelper** proxy) noexcept
 HRESULT CBitUtilsHelper::Initialize(const _stringx<>& path)
 {
     qx::com_ptr<IDispatch> dispatch;
-    HRESULT hr = CoCreateFromExecutable(path.c_str(), CLSID_QXBEWUtils, IID_IDispatch, dispatch.put_void());
+    HRESULT hr =
+        CoCreateFromExecutable(path.c_str(), CLSID_QXBEWUtils, IID_IDispatch, dispatch.put_void(), &m_hProcess);
     if (SUCCEEDED(hr)) {
         Attach(dispatch.release());
     }

@@ -8,6 +8,7 @@
 #include "helper64/QXBEWUtils.h"
 #include "support/com_ptr.h"
 #include "support/stringx.h"
+#include "support/unique_any.h"
 
 // Single-threaded: the reference count is plain and the proxy stays on the thread
 // that made it. Allocation and VARIANT failures inside a call throw CAtlException;
@@ -73,4 +74,5 @@ private:
 
     DWORD m_dwRef = 0;
     qx::com_ptr<IDispatch> m_pDispatch; // null until Initialize succeeds
+    qx::unique_handle m_hProcess;       // the helper process that Initialize started
 };

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cwchar>
 #include <cwctype>
+#include <utility>
 
 #include "support/com_ptr.h"
 #include "support/unique_any.h"
@@ -27,13 +28,14 @@ void GuidText(REFGUID guid, qx::unique_bstr& holder)
 
 } // namespace
 
-HRESULT CoCreateFromExecutable(const wchar_t* path, REFCLSID clsid, REFIID iid, void** out,
+HRESULT CoCreateFromExecutable(const wchar_t* path, REFCLSID clsid, REFIID iid, void** out, qx::unique_handle* process,
                                const qx::bind_polling& polling)
 {
-    if (!out) {
+    if (!out || !process) {
         return E_POINTER;
     }
     *out = nullptr;
+    process->reset();
 
     GUID instance = {};
     HRESULT hr = ::CoCreateGuid(&instance);
@@ -62,16 +64,14 @@ HRESULT CoCreateFromExecutable(const wchar_t* path, REFCLSID clsid, REFIID iid, 
     // before each blank as programs of their own ("C:\a b\x.exe" runs "C:\a.exe").
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!::CreateProcessW(path, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    PROCESS_INFORMATION started = {};
+    if (!::CreateProcessW(path, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
         return kCannotStart;
     }
-    {
-        qx::unique_handle processHandle(process.hProcess);
-        qx::unique_handle threadHandle(process.hThread); // closed first
-        // The outcome does not matter: binding below retries anyway.
-        ::WaitForInputIdle(process.hProcess, kIdleWaitMs);
-    }
+    qx::unique_handle program(started.hProcess);
+    qx::unique_handle(started.hThread).reset(); // of no use: closed at once
+    // The outcome does not matter: binding below retries anyway.
+    ::WaitForInputIdle(program.get(), kIdleWaitMs);
 
     hr = E_FAIL;
     qx::com_ptr<IUnknown> object;
@@ -91,5 +91,21 @@ HRESULT CoCreateFromExecutable(const wchar_t* path, REFCLSID clsid, REFIID iid, 
         }
         ::Sleep(polling.delayMs);
     }
+    if (FAILED(hr)) {
+        // A program that never registered (or whose object is of no use) must not
+        // stay behind, holding its file.
+        EndStartedProgram(program, polling.endWaitMs);
+        return hr;
+    }
+    *process = std::move(program);
     return hr;
+}
+
+void EndStartedProgram(qx::unique_handle& process, DWORD waitMs) noexcept
+{
+    if (process && ::WaitForSingleObject(process.get(), waitMs) != WAIT_OBJECT_0) {
+        ::TerminateProcess(process.get(), ERROR_TIMEOUT);
+        ::WaitForSingleObject(process.get(), waitMs);
+    }
+    process.reset();
 }

@@ -22,6 +22,14 @@ inline std::wstring HelperPath()
     return (fs::path(path).parent_path() / L"QXBEW.exe").wstring();
 }
 
+// A program that starts like the helper and never registers (tests/helper/idle).
+inline std::wstring IdleProgramPath()
+{
+    wchar_t path[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return (fs::path(path).parent_path() / L"qx_idle.exe").wstring();
+}
+
 // With a trailing backslash, as the library's own names have it.
 inline std::wstring TempFolder()
 {

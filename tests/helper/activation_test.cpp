@@ -13,6 +13,7 @@
 #include "HelperTestSupport.h"
 #include "RecordingLog.h"
 #include "helper64/CreateBitUtilsHelper.h"
+#include "helper64/ExtractHelper.h"
 #include "helper64/HelperRoute.h"
 #include "helper64/ModuleLock.h"
 #include "helper64/QXBEWUtils.h"
@@ -98,10 +99,10 @@ std::set<std::wstring> HelperRegistrations()
     return names;
 }
 
-// The DACL of HKCU\<subKey> as security descriptor text.
+// The DACL of HKLM\<subKey> in this process's view as security descriptor text.
 std::wstring DaclText(const std::wstring& subKey)
 {
-    std::wstring name = L"CURRENT_USER\\" + subKey;
+    std::wstring name = L"MACHINE\\" + subKey;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     LPWSTR text = nullptr;
     EXPECT_EQ(ERROR_SUCCESS, ::GetNamedSecurityInfoW(&name[0], SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr,
@@ -125,30 +126,33 @@ protected:
     const std::wstring m_unique = std::to_wstring(::GetCurrentProcessId());
 };
 
+// A 64-bit component's key with flag 2 goes to the helper (any bit of 0x16 does)
+// and is locked there in the 64-bit view. (The 32-bit view's keys are handed to
+// the same calls with SE_REGISTRY_WOW64_32KEY, which Wine's security functions
+// accept and ignore: that decision is tested on the helper's object in this process.)
 TEST_F(HelperActivation, ApplyItemSetsTheRegistryItemInTheHelperProcess)
 {
     const std::wstring subKey = L"Software\\QXLockTest" + m_unique;
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                               nullptr, &key, nullptr));
-    ::RegCloseKey(key);
+    qx::unique_hkey key;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                               nullptr, key.put(), nullptr));
+    key.reset();
     PermissionsItem item;
-    item.m_strObjectName = (L"CURRENT_USER\\" + subKey).c_str();
+    item.m_strObjectName = (L"MACHINE\\" + subKey).c_str();
     item.m_kind = LockObjectKind::Registry;
     item.m_objectType = SE_REGISTRY_KEY;
     item.m_strUser = L"S-1-5-32-546"; // Guests
     item.m_dwPermission = KEY_READ;
-    item.m_dwFlags = LOCKPERM_COMPONENT_32BIT;
+    item.m_dwFlags = LOCKPERM_COMPONENT_64BIT | LOCKPERM_NO_PROPAGATE;
     auto realHelper = [this](IQXBEWUtils** helper) {
         return CreateBitUtilsHelper(m_logger, HelperPath().c_str(), helper);
     };
     EXPECT_EQ(0u, ApplyItemThroughHelper(m_logger, realHelper, item));
     // The access-entry messages belong to the helper process: only the route's line is here.
-    EXPECT_EQ(
-        std::vector<std::wstring>{L"Processing registry object 'CURRENT_USER\\" + subKey + L"' in 64-bit outproc"},
-        m_logger.lines);
+    EXPECT_EQ(std::vector<std::wstring>{L"Processing registry object 'MACHINE\\" + subKey + L"' in 64-bit outproc"},
+              m_logger.lines);
     EXPECT_NE(std::wstring::npos, DaclText(subKey).find(L"(A;NP;KR;;;BG)")) << DaclText(subKey);
-    EXPECT_EQ(ERROR_SUCCESS, ::RegDeleteKeyW(HKEY_CURRENT_USER, subKey.c_str()));
+    EXPECT_EQ(ERROR_SUCCESS, ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, subKey.c_str()));
 }
 
 TEST_F(HelperActivation, ProgramThatCannotStartIsLoggedAndReturned)
@@ -163,21 +167,90 @@ TEST_F(HelperActivation, ProgramThatCannotStartIsLoggedAndReturned)
     }
 }
 
-TEST_F(HelperActivation, ProgramThatNeverRegistersFailsAfterThePolling)
+// A helper that starts but never registers is ended when the bind gives up, so
+// that the action can delete its file and folder, as it does with the real one.
+TEST_F(HelperActivation, ProgramThatNeverRegistersIsEndedAndRemoved)
 {
-    // The helper serves CLSID_QXBEWUtils only: asked for another class it ends at
-    // once without registering anything.
-    CLSID otherClass = {};
-    ASSERT_EQ(S_OK, ::CoCreateGuid(&otherClass));
+    const std::wstring folder = TempFolder() + L"{qxtest" + m_unique + L"}\\";
+    const std::wstring file = folder + L"wac1.tmp";
+    ASSERT_TRUE(RemoveFolder(folder));
+    ASSERT_TRUE(fs::create_directories(folder));
+    ASSERT_TRUE(::CopyFileW(IdleProgramPath().c_str(), file.c_str(), TRUE));
     qx::bind_polling quick;
     quick.attempts = 5;
     quick.delayMs = 20;
+    quick.endWaitMs = 200;
     void* dispatch = &quick;
+    qx::unique_handle process;
     ULONGLONG started = ::GetTickCount64();
     EXPECT_EQ(MK_E_UNAVAILABLE,
-              CoCreateFromExecutable(HelperPath().c_str(), otherClass, IID_IDispatch, &dispatch, quick));
+              CoCreateFromExecutable(file.c_str(), CLSID_QXBEWUtils, IID_IDispatch, &dispatch, &process, quick));
     EXPECT_EQ(nullptr, dispatch);
+    EXPECT_FALSE(process) << "the caller got a process to end";
     EXPECT_GE(::GetTickCount64() - started, 5u * 20u) << "every attempt waits before the next";
+    EXPECT_EQ(0u, ProcessCount(L"wac1.tmp")) << "the program outlived the failed bind";
+    RemoveHelperExecutable(file.c_str());
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_FALSE(fs::exists(folder));
+}
+
+// The whole round of the 32-bit library: written out of the resources (this
+// program carries the helper as the library does), started from its wac….tmp
+// name, one item, released, ended, and its file and folder deleted.
+TEST_F(HelperActivation, ExtractedHelperServesOneItemAndLeavesNothing)
+{
+    const std::wstring path = ExtractHelperExecutable(m_logger, ::GetModuleHandleW(nullptr)).str();
+    ASSERT_FALSE(path.empty());
+    const std::wstring program = fs::path(path).filename().wstring();
+    {
+        qx::com_ptr<IQXBEWUtils> helper;
+        ASSERT_EQ(S_OK, CreateBitUtilsHelper(m_logger, path.c_str(), helper.put()));
+        EXPECT_EQ(1u, ProcessCount(program.c_str())) << "not started from its own name";
+        ULONG result = ERROR_INVALID_DATA;
+        _stringx<> name(L"MACHINE\\Software\\QXLockTestNoSuchKey");
+        EXPECT_EQ(S_OK, helper->SetObjectPermissions(name.bstr(), nullptr, _stringx<>(L"Users").bstr(), SE_REGISTRY_KEY,
+                                                     KEY_READ, LOCKPERM_COMPONENT_64BIT, &result));
+        EXPECT_EQ(static_cast<ULONG>(ERROR_FILE_NOT_FOUND), result);
+    }
+    EXPECT_EQ(0u, ProcessCount(program.c_str())) << "the helper outlived its proxy";
+    RemoveHelperExecutable(path.c_str());
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_FALSE(fs::exists(fs::path(path).parent_path()));
+}
+
+// Someone else holding the name the client binds to would get the client's
+// items: the helper then serves nothing and ends with a code of its own.
+TEST_F(HelperActivation, HelperWhoseNameIsTakenEndsWithoutServing)
+{
+    const std::wstring instance = L"{0A1B2C3D-4E5F-4061-8273-94A5B6C7D8E9}";
+    qx::com_ptr<IMoniker> moniker;
+    qx::com_ptr<IRunningObjectTable> table;
+    qx::com_ptr<IBindCtx> squatter;
+    DWORD cookie = 0;
+    ASSERT_EQ(S_OK, ::CreateItemMoniker(L"!", instance.c_str(), moniker.put()));
+    ASSERT_EQ(S_OK, ::GetRunningObjectTable(0, table.put()));
+    ASSERT_EQ(S_OK, ::CreateBindCtx(0, squatter.put()));
+    ASSERT_EQ(S_OK, table->Register(ROTFLAGS_REGISTRATIONKEEPSALIVE, squatter.get(), moniker.get(), &cookie));
+
+    std::wstring commandLine = L"\"" + HelperPath() + L"\" {EFB7539B-24F3-46B6-AF6E-3B021B51EFEF}:" + instance;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started = {};
+    ASSERT_TRUE(::CreateProcessW(HelperPath().c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                 &startup, &started));
+    qx::unique_handle process(started.hProcess);
+    qx::unique_handle thread(started.hThread);
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(process.get(), 30000));
+    DWORD exitCode = 0;
+    ::GetExitCodeProcess(process.get(), &exitCode);
+    EXPECT_EQ(3u, exitCode);
+
+    qx::com_ptr<IUnknown> bound;
+    qx::com_ptr<IUnknown> identity;
+    ASSERT_EQ(S_OK, table->GetObject(moniker.get(), bound.put()));
+    ASSERT_EQ(S_OK, squatter->QueryInterface(IID_IUnknown, identity.put_void()));
+    EXPECT_EQ(identity.get(), bound.get()) << "the name no longer leads to its holder";
+    EXPECT_EQ(S_OK, table->Revoke(cookie));
 }
 
 TEST_F(HelperActivation, EachCreationStartsItsOwnHelperUnderItsOwnGuid)

@@ -119,21 +119,8 @@ HRESULT CHelperObject::SetObjectPermissions(DISPPARAMS* params, VARIANT* result,
         }
     }
 
-    PermissionsItem item;
-    item.m_strObjectName = objectName.bstrVal;
-    item.m_objectType = static_cast<SE_OBJECT_TYPE>(objectType.ulVal);
-    // Only registry items come this way; anything else gets no inheritance.
-    item.m_kind = item.m_objectType == SE_REGISTRY_KEY ? LockObjectKind::Registry : LockObjectKind::Unknown;
-    item.m_strDomain = domain.bstrVal;
-    item.m_strUser = user.bstrVal;
-    item.m_dwPermission = permission.ulVal;
-    item.m_dwFlags = itemFlags.ulVal;
-
-    // The library's own in-process path, run in this 64-bit process so that
-    // SE_REGISTRY_KEY names reach the native registry view.
-    CSecurityFunctions security;
-    CNoLog noLog;
-    const DWORD code = ApplyItemInProcess(security, noLog, item);
+    const DWORD code = ApplyRegistryItem(objectName.bstrVal, static_cast<SE_OBJECT_TYPE>(objectType.ulVal),
+                                         domain.bstrVal, user.bstrVal, permission.ulVal, itemFlags.ulVal);
 
     if (result) {
         ::VariantClear(result);
@@ -141,6 +128,29 @@ HRESULT CHelperObject::SetObjectPermissions(DISPPARAMS* params, VARIANT* result,
         result->ulVal = code;
     }
     return S_OK;
+}
+
+DWORD CHelperObject::ApplyRegistryItem(const wchar_t* objectName, SE_OBJECT_TYPE objectType, const wchar_t* domain,
+                                       const wchar_t* user, DWORD permission, DWORD flags)
+{
+    // A program that runs as LocalSystem locks registry keys for its client and
+    // nothing else: no file or other object is touched on anyone's word.
+    if (objectType != SE_REGISTRY_KEY && objectType != SE_REGISTRY_WOW64_32KEY) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    PermissionsItem item;
+    item.m_strObjectName = objectName;
+    item.m_kind = LockObjectKind::Registry;
+    // The view is the component's: the installer wrote the keys of a component
+    // without the 64-bit attribute into the 32-bit view, all others into this
+    // process's own, the 64-bit one.
+    item.m_objectType = (flags & LOCKPERM_32BIT_VIEW) != 0 ? SE_REGISTRY_WOW64_32KEY : SE_REGISTRY_KEY;
+    item.m_strDomain = domain;
+    item.m_strUser = user;
+    item.m_dwPermission = permission;
+    item.m_dwFlags = flags;
+    CNoLog noLog;
+    return ApplyItemInProcess(m_security, noLog, item);
 }
 
 DWORD CHelperObject::AddConnection(DWORD kind, DWORD /*reserved*/)

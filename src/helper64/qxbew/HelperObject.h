@@ -1,14 +1,19 @@
 // The object that the helper executable registers in the running object table:
-// a dispatch object that applies registry items in the native 64-bit view.
+// a dispatch object that applies registry items in the registry view of their
+// component.
 #pragma once
 
 #include <windows.h>
+#include <accctrl.h>
 #include <oaidl.h>
 #include <objidl.h>
 
+#include "apply/SecurityFunctions.h"
+
 class CHelperObject : public IDispatch, public IExternalConnection {
 public:
-    CHelperObject() noexcept = default;
+    // The security entry points it applies items with (tests record what reaches them).
+    explicit CHelperObject(const CSecurityFunctions& security = CSecurityFunctions()) : m_security(security) { }
     CHelperObject(const CHelperObject&) = delete;
     CHelperObject& operator=(const CHelperObject&) = delete;
     virtual ~CHelperObject() = default;
@@ -37,7 +42,12 @@ public:
 
 private:
     HRESULT SetObjectPermissions(DISPPARAMS* params, VARIANT* result, UINT* argumentError);
+    // 87 for any object type but a registry key's; otherwise the in-process apply
+    // path's result in the registry view that the flags name.
+    DWORD ApplyRegistryItem(const wchar_t* objectName, SE_OBJECT_TYPE objectType, const wchar_t* domain,
+                            const wchar_t* user, DWORD permission, DWORD flags);
 
+    CSecurityFunctions m_security;
     LONG m_refs = 1;
     DWORD m_connections = 0;
     DWORD m_baseline = 0;

@@ -1,12 +1,15 @@
 // QXBEW.exe: the 64-bit helper process. Started by the 32-bit library with
 // "<path> {CLSID}:{GUID}", it registers its dispatch object in the running object
 // table under the item moniker "!" + GUID and serves it until the client lets go.
+// Exit codes: 0 served; 1 bad command line; 2 no COM; 3 no registration of its
+// own; 4 no advapi32; 5 no memory; 6 its callers could not be restricted.
 #include <windows.h>
 #include <objbase.h>
 
 #include <new>
 
 #include "helper64/QXBEWUtils.h"
+#include "helper64/qxbew/CallerSecurity.h"
 #include "helper64/qxbew/CommandLine.h"
 #include "helper64/qxbew/HelperObject.h"
 #include "support/com_apartment.h"
@@ -26,6 +29,10 @@ int Serve(const HelperArguments& arguments)
     if (FAILED(apartment.result())) {
         return 2;
     }
+    // It runs as LocalSystem: no one else may reach its object.
+    if (FAILED(RestrictCallers())) {
+        return 6;
+    }
     qx::com_ptr<CHelperObject> object(new (std::nothrow) CHelperObject());
     if (!object) {
         return 5;
@@ -36,8 +43,16 @@ int Serve(const HelperArguments& arguments)
     // Flags 0: a weak registration, which does not keep the object alive and lets the
     // connection callbacks report the client's release.
     if (FAILED(::CreateItemMoniker(L"!", arguments.instanceText.c_str(), moniker.put())) ||
-        FAILED(::GetRunningObjectTable(0, table.put())) ||
-        FAILED(table->Register(0, static_cast<IDispatch*>(object.get()), moniker.get(), &cookie))) {
+        FAILED(::GetRunningObjectTable(0, table.put()))) {
+        return 3;
+    }
+    // Any answer but S_OK (MK_S_MONIKERALREADYREGISTERED) means that someone else
+    // holds the name the client binds to: the client would reach them, not us.
+    const HRESULT registered = table->Register(0, static_cast<IDispatch*>(object.get()), moniker.get(), &cookie);
+    if (registered != S_OK) {
+        if (SUCCEEDED(registered)) {
+            table->Revoke(cookie);
+        }
         return 3;
     }
     object->MarkRegistered();
