@@ -54,7 +54,9 @@ DWORD ApplyPermissionsItems(MSIHANDLE hInstall, qx::log_sink& log, const std::ve
     while (index < items.size()) {
         const PermissionsItem& item = items[index];
         DWORD result;
-        if (AppliesWithoutRedirection(item, systemDirectory)) {
+        if (HasRelativeFileName(item)) {
+            result = ERROR_INVALID_NAME; // before any call that would resolve it
+        } else if (AppliesWithoutRedirection(item, systemDirectory)) {
             RedirectionOff redirectionOff;
             result = applyItem(item);
         } else {

@@ -46,6 +46,19 @@ struct ObjectTable {
     NameObject name;
 };
 
+// The directory's target path into path: 0, or the installer's failure, logged.
+// A name without its folder would be resolved against the install action's
+// current folder: costing stops instead.
+UINT TargetPathOf(const InstallerSession& session, const _stringx<>& directory, _stringx<>& path)
+{
+    UINT result = GetTargetPath(session.hInstall, directory, path);
+    if (result != ERROR_SUCCESS) {
+        session.log.Log(
+            FormatText(L"Failed to obtain target path for directory '%s', error %u", directory.c_str(), result));
+    }
+    return result;
+}
+
 _stringx<> CurrentUserRootWord(MSIHANDLE hInstall)
 {
     _stringx<> word = g_strRootUsers;
@@ -67,7 +80,10 @@ DWORD NameFile(const InstallerSession& session, const LockPermissionsRow& /*row*
     if (bar != _stringx<>::npos) {
         longName.erase(0, bar + 1);
     }
-    objectName = GetTargetPath(session.hInstall, directory);
+    UINT result = TargetPathOf(session, directory, objectName);
+    if (result != ERROR_SUCCESS) {
+        return result;
+    }
     AppendPathPart(objectName, longName, L'\\');
     session.log.Log(FormatText(L"Got target for file: %s", longName.c_str()));
     ConvertToUniversalPath(objectName);
@@ -78,7 +94,10 @@ DWORD NameFolder(const InstallerSession& session, const LockPermissionsRow& row,
                  const _stringx<>& /*component*/, _stringx<>& objectName)
 {
     // The lock object key is itself the directory key; the path keeps its trailing backslash.
-    objectName = GetTargetPath(session.hInstall, row.m_strLockObject);
+    UINT result = TargetPathOf(session, row.m_strLockObject, objectName);
+    if (result != ERROR_SUCCESS) {
+        return result;
+    }
     session.log.Log(
         FormatText(L"Got target path %s for directory %s", objectName.c_str(), row.m_strLockObject.c_str()));
     ConvertToUniversalPath(objectName);

@@ -20,10 +20,11 @@ const wchar_t kCustomActionDataProperty[] = L"QXLockPermissionsInstall";
 
 } // namespace
 
-CQxLockPermissionsManager::CQxLockPermissionsManager(MSIHANDLE hInstall) : m_hInstall(hInstall)
+CQxLockPermissionsManager::CQxLockPermissionsManager(MSIHANDLE hInstall)
+    : m_hrComInit(::CoInitialize(nullptr)), m_hInstall(hInstall)
 {
-    // The helper proxy needs an apartment on this thread for the whole call.
-    ::CoInitialize(nullptr);
+    // The helper proxy needs an apartment on this thread for the whole call; a
+    // thread already in another (RPC_E_CHANGED_MODE) keeps it and is left as it was.
     m_hDatabase.reset(::MsiGetActiveDatabase(hInstall));
 }
 
@@ -33,7 +34,9 @@ CQxLockPermissionsManager::~CQxLockPermissionsManager()
     if (!m_strHelperPath.empty()) {
         RemoveHelperExecutable(m_strHelperPath);
     }
-    ::CoUninitialize();
+    if (SUCCEEDED(m_hrComInit)) {
+        ::CoUninitialize();
+    }
 }
 
 void CQxLockPermissionsManager::Log(const _stringx<>& message)

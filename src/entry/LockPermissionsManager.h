@@ -37,6 +37,7 @@ private:
     DWORD GetItemsFromCustomActionData();
     DWORD ApplyPermissionsItems();
 
+    HRESULT m_hrComInit;              // uninitialised only when it was initialised here
     MSIHANDLE m_hInstall;             // not owned
     qx::unique_msihandle m_hDatabase; // closed first when the manager ends
     _stringx<> m_strCustomActionData;

@@ -32,12 +32,11 @@ _stringx<> GetProperty(MSIHANDLE hInstall, const wchar_t* name)
     return value;
 }
 
-_stringx<> GetTargetPath(MSIHANDLE hInstall, const _stringx<>& directory)
+UINT GetTargetPath(MSIHANDLE hInstall, const _stringx<>& directory, _stringx<>& path)
 {
     // Deep target folders are real; cut paths would lock the wrong object.
-    _stringx<> path;
-    ReadInstallerText(path, [&](wchar_t* buffer, DWORD* size) {
+    UINT result = ReadInstallerText(path, [&](wchar_t* buffer, DWORD* size) {
         return ::MsiGetTargetPathW(hInstall, directory.c_str(), buffer, size);
     });
-    return path;
+    return result == ERROR_MORE_DATA ? ERROR_SUCCESS : result;
 }

@@ -12,5 +12,6 @@
 _stringx<> FormatInstallerText(MSIHANDLE hInstall, const _stringx<>& text);
 // The property's value; empty when it is not set.
 _stringx<> GetProperty(MSIHANDLE hInstall, const wchar_t* name);
-// The directory's target path, with its trailing backslash; not cut at 260 characters.
-_stringx<> GetTargetPath(MSIHANDLE hInstall, const _stringx<>& directory);
+// The directory's target path, with its trailing backslash, into path; not cut at
+// 260 characters. The installer's result: a directory it cannot resolve fails.
+UINT GetTargetPath(MSIHANDLE hInstall, const _stringx<>& directory, _stringx<>& path);

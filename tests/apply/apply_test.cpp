@@ -315,7 +315,7 @@ TEST_F(Apply, EntryFollowsKindAndFlags)
     }
 }
 
-TEST(ApplyRules, HelperAndRedirectionFollowKindFlagsAndTheSystemDirectory)
+TEST(ApplyRules, HelperRedirectionAndFullNamesFollowKindFlagsAndName)
 {
     const wchar_t* system = L"C:\\Windows\\System32";
     const struct {
@@ -324,20 +324,30 @@ TEST(ApplyRules, HelperAndRedirectionFollowKindFlagsAndTheSystemDirectory)
         DWORD flags;
         bool helper;
         bool noRedirection;
+        bool relative;
     } rows[] = {
-        {L"MACHINE\\SOFTWARE\\App", LockObjectKind::Registry, 0x04, true, false},
-        {L"MACHINE\\SOFTWARE\\App", LockObjectKind::Registry, 0x10, true, false},
-        {L"MACHINE\\SOFTWARE\\App", LockObjectKind::Registry, 0x09, false, false},
-        {L"C:\\Program Files\\App\\a.dll", LockObjectKind::File, 0x08, false, true},
-        {L"C:\\Program Files\\App\\", LockObjectKind::CreateFolder, 0x16, false, false},
-        {L"c:\\windows\\system32\\drivers\\a.sys", LockObjectKind::File, 0x16, false, true},
-        {L"D:\\C:\\Windows\\System32\\a.dll", LockObjectKind::File, 0x16, false, false},
-        {L"C:\\Windows\\System32\\a.dll", LockObjectKind::Unknown, 0x08, false, false},
+        {L"MACHINE\\SOFTWARE\\App", LockObjectKind::Registry, 0x04, true, false, false},
+        {L"MACHINE\\SOFTWARE\\App", LockObjectKind::Registry, 0x10, true, false, false},
+        {L"MACHINE\\SOFTWARE\\App", LockObjectKind::Registry, 0x09, false, false, false},
+        {L"C:\\Program Files\\App\\a.dll", LockObjectKind::File, 0x08, false, true, false},
+        {L"C:\\Program Files\\App\\", LockObjectKind::CreateFolder, 0x16, false, false, false},
+        {L"c:\\windows\\system32\\drivers\\a.sys", LockObjectKind::File, 0x16, false, true, false},
+        {L"D:\\C:\\Windows\\System32\\a.dll", LockObjectKind::File, 0x16, false, false, false},
+        {L"C:\\Windows\\System32\\a.dll", LockObjectKind::Unknown, 0x08, false, false, false},
+        {L"\\\\server\\share\\a.dll", LockObjectKind::File, 0x08, false, true, false},
+        // Names the system would resolve against the current folder.
+        {L"a.dll", LockObjectKind::File, 0x08, false, true, true},
+        {L"\\Windows\\a.dll", LockObjectKind::File, 0x16, false, false, true},
+        {L"C:a.dll", LockObjectKind::File, 0x16, false, false, true},
+        {L"1:\\a.dll", LockObjectKind::File, 0x16, false, false, true},
+        {L"", LockObjectKind::CreateFolder, 0x16, false, false, true},
+        {L"App\\", LockObjectKind::CreateFolder, 0x08, false, true, true},
     };
     for (const auto& row : rows) {
         PermissionsItem item = MakeItem(row.name, row.kind, L"", L"Users", 1, row.flags);
         EXPECT_EQ(AppliesThroughHelper(item), row.helper) << _stringx<>(row.name).narrow() << " " << row.flags;
         EXPECT_EQ(AppliesWithoutRedirection(item, system), row.noRedirection) << _stringx<>(row.name).narrow();
+        EXPECT_EQ(HasRelativeFileName(item), row.relative) << _stringx<>(row.name).narrow();
     }
 }
 

@@ -71,7 +71,9 @@ PackageBuilder CostPackage()
         .File(L"UnfeaturedFile", L"Unfeatured", L"spare.dll")
         .File(L"NoCodeFile", L"NoCode", L"nocode.dll")
         .File(L"GhostFile", L"Ghost", L"ghost.dll")
-        .Rows(L"CreateFolder", {{L"INSTALLDIR", L"MainComponent"}, {L"DATADIR", L"Comp32"}})
+        // GhostDir is in no Directory row: the installer knows no target path for it.
+        .Rows(L"CreateFolder",
+              {{L"INSTALLDIR", L"MainComponent"}, {L"DATADIR", L"Comp32"}, {L"GhostDir", L"MainComponent"}})
         .Registry(L"Root4", 4, L"Software\\Qelmora", L"MainComponent")
         .Registry(L"LeadingBackslash", 2, L"\\Software\\Qelmora", L"MainComponent")
         .Registry(L"EmptyKey", 2, nullptr, L"MainComponent")
@@ -268,6 +270,11 @@ INSTANTIATE_TEST_SUITE_P(
                Join({{L"Failed to fetch record from CreateFolder query for object 'NoSuchDir'"}, Stopped(L"103")})),
         Failed("MissingRegistryKey", Lock(L"NoSuchKey", L"Registry"),
                Join({{L"Failed to query Registry table for object 'NoSuchKey'"}, Stopped(L"103")})),
+        // A bare name would be resolved against the install action's current folder.
+        Failed("NoTargetPath", Lock(L"GhostDir", L"CreateFolder"),
+               Join({Kept(L"MainComponent"),
+                     {L"Failed to obtain target path for directory 'GhostDir', error 267"},
+                     Stopped(L"10b")})),
         Failed("UnknownRoot", Lock(L"Root4", L"Registry"),
                Join({Kept(L"MainComponent"), {L"Unknown registry root type: 4"}, Stopped(L"57")})),
         // A component the Component table lacks: its states are unknown, so costing stops.

@@ -1,4 +1,6 @@
 // The exported entry points, called in the built DLL the way the installer calls them.
+#include <thread>
+
 #include "InstallerFixture.h"
 
 using namespace qxtest;
@@ -55,4 +57,29 @@ TEST_F(ExportsTest, OrdinalsOneAndTwoAreTheTwoActions)
         EXPECT_EQ(reinterpret_cast<void*>(byOrdinal), reinterpret_cast<void*>(m_library.ByName(names[ordinal - 1])))
             << "ordinal " << ordinal;
     }
+}
+
+// An action called on a thread that is already in the multithreaded apartment
+// cannot have its own; it must leave the thread's COM as it found it.
+TEST_F(ExportsTest, ThreadInAnotherApartmentKeepsIt)
+{
+    ASSERT_NO_FATAL_FAILURE(StartSession(PackageBuilder()));
+    ASSERT_EQ(0u, SetProperty(L"CustomActionData", L"MACHINE\\Software\\QXLockNoSuchKey|Registry||Users|1|12"));
+    UINT result = 0;
+    HRESULT again = E_FAIL;
+    std::thread caller([&] {
+        if (FAILED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
+            return;
+        }
+        result = RunExport("QXLockPermissionsInstallAction");
+        // S_FALSE: still initialised; S_OK would mean the action took the thread's own away.
+        again = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        if (SUCCEEDED(again)) {
+            ::CoUninitialize();
+        }
+        ::CoUninitialize();
+    });
+    caller.join();
+    EXPECT_EQ(0u, result);
+    EXPECT_EQ(S_FALSE, again);
 }

@@ -191,6 +191,19 @@ TEST_F(InstallActionTest, ExportedActionMergesEachItemIntoTheKeysDacl)
          1603,
          {kGetting, failedToRead, failedItem + L"0x00000002", kAborted},
          kBefore},
+        // A name without its folder fails before anything is read or written.
+        {"relative file name",
+         L"Application.exe",
+         L"$|File||Users|1179785|8",
+         1603,
+         {failedItem + L"0x0000007b", kAborted},
+         kBefore},
+        {"folder without a drive",
+         L"\\Program Files\\App\\",
+         L"$|CreateFolder||Users|1179785|4",
+         0,
+         {failedItem + L"0x0000007b"},
+         kBefore},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
