@@ -12,6 +12,7 @@
 
 #include "HelperTestSupport.h"
 #include "RecordingLog.h"
+#include "RpcService.h"
 #include "helper64/CreateBitUtilsHelper.h"
 #include "helper64/ExtractHelper.h"
 #include "helper64/HelperRoute.h"
@@ -27,29 +28,10 @@ using namespace helper_test;
 
 namespace {
 
-// The RPC service holds COM's running object table, and a process whose first use
-// of the table fails never reaches the table afterwards: so it runs before any test.
-// In a new Wine prefix the system starts its own services first, holding the service
-// database (each start of ours then fails after 3 s) for up to about a minute.
+// Before any test's first use of the running object table (RpcService.h).
 class RpcServiceStart : public ::testing::Environment {
 public:
-    void SetUp() override
-    {
-        SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-        SC_HANDLE service = ::OpenServiceW(manager, L"RpcSs", SERVICE_START | SERVICE_QUERY_STATUS);
-        SERVICE_STATUS status = {};
-        for (ULONGLONG deadline = ::GetTickCount64() + 90000; service && ::GetTickCount64() < deadline; ::Sleep(100)) {
-            if (::QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING) {
-                break;
-            }
-            if (status.dwCurrentState == SERVICE_STOPPED) {
-                ::StartServiceW(service, 0, nullptr);
-            }
-        }
-        EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), status.dwCurrentState) << "the RPC service does not start";
-        ::CloseServiceHandle(service);
-        ::CloseServiceHandle(manager);
-    }
+    void SetUp() override { EXPECT_TRUE(qxtest::StartRpcService()) << "the RPC service does not start"; }
 };
 
 const ::testing::Environment* const g_rpcStart = ::testing::AddGlobalTestEnvironment(new RpcServiceStart);
