@@ -2,7 +2,6 @@
 
 #include "apply/ApplyRules.h"
 #include "msi/MsiHandle.h"
-#include "support/platform.h"
 
 namespace {
 
@@ -11,16 +10,6 @@ constexpr UINT kApplyErrorMessage = 27555;
 constexpr INSTALLMESSAGE kApplyErrorPrompt =
     static_cast<INSTALLMESSAGE>(INSTALLMESSAGE_ERROR | MB_ABORTRETRYIGNORE | MB_ICONWARNING);
 constexpr DWORD kSystemMessageLength = 1040;
-
-// Switches WOW64 file-system redirection off for one item, and back even when
-// the item throws.
-class RedirectionOff {
-public:
-    RedirectionOff() { qx::set_fs_redirection(false); }
-    RedirectionOff(const RedirectionOff&) = delete;
-    RedirectionOff& operator=(const RedirectionOff&) = delete;
-    ~RedirectionOff() { qx::set_fs_redirection(true); }
-};
 
 // Puts a failed item to the user as the package's error message messageId, worded
 // by its Error table: [2] the object, [3] the system's text, [4] the code. The

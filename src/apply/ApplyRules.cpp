@@ -2,6 +2,16 @@
 
 #include <cwctype>
 
+#include "support/platform.h"
+
+namespace {
+
+// A key of the 64-bit view seen from a 32-bit process; not in every SDK's
+// enumeration, and not known to the oldest systems, which then refuse it.
+constexpr SE_OBJECT_TYPE kRegistryWow64Key64 = static_cast<SE_OBJECT_TYPE>(13);
+
+} // namespace
+
 bool AppliesThroughHelper(const PermissionsItem& item)
 {
     return (item.m_dwFlags & LOCKPERM_COMPONENT_32BIT) != 0 && item.m_kind == LockObjectKind::Registry;
@@ -24,4 +34,38 @@ bool AppliesWithoutRedirection(const PermissionsItem& item, const _stringx<>& sy
         return false;
     }
     return (item.m_dwFlags & LOCKPERM_COMPONENT_64BIT) != 0 || item.m_strObjectName.find(systemDirectory) == 0;
+}
+
+ObjectView RouteViewOf(const PermissionsItem& item, const _stringx<>& systemDirectory)
+{
+    if (AppliesThroughHelper(item)) {
+        return (item.m_dwFlags & LOCKPERM_32BIT_VIEW) != 0 ? ObjectView::View32 : ObjectView::View64;
+    }
+    return AppliesWithoutRedirection(item, systemDirectory) ? ObjectView::View64 : ObjectView::Own;
+}
+
+SE_OBJECT_TYPE NamedObjectType(SE_OBJECT_TYPE type, ObjectView view)
+{
+    if (type != SE_REGISTRY_KEY || view == ObjectView::Own) {
+        return type;
+    }
+    if (view == ObjectView::View32) {
+        return SE_REGISTRY_WOW64_32KEY;
+    }
+    // A 64-bit process's own view is the 64-bit one.
+    return sizeof(void*) == 8 ? SE_REGISTRY_KEY : kRegistryWow64Key64;
+}
+
+RedirectionOff::RedirectionOff(bool off) : m_off(off)
+{
+    if (m_off) {
+        qx::set_fs_redirection(false);
+    }
+}
+
+RedirectionOff::~RedirectionOff()
+{
+    if (m_off) {
+        qx::set_fs_redirection(true);
+    }
 }

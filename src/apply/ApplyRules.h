@@ -1,6 +1,8 @@
 // Where and how an item is applied, decided from its kind and flags alone.
 #pragma once
 
+#include <windows.h>
+
 #include "cost/PermissionsItem.h"
 #include "support/stringx.h"
 
@@ -17,3 +19,33 @@ bool HasRelativeFileName(const PermissionsItem& item);
 // directory, must reach the native file system rather than the WOW64 view.
 // An empty system directory matches every name.
 bool AppliesWithoutRedirection(const PermissionsItem& item, const _stringx<>& systemDirectory);
+
+// Where the install action's route reaches an item's object: in the view of this
+// process, or in the 32-bit or the 64-bit (native) one. A registry key that goes
+// to the helper is in the helper's view of it (32-bit for a component without the
+// 64-bit attribute); a file or folder applied with redirection switched off is in
+// the native view.
+enum class ObjectView : DWORD {
+    Own = 0,
+    View32 = 32,
+    View64 = 64,
+};
+ObjectView RouteViewOf(const PermissionsItem& item, const _stringx<>& systemDirectory);
+
+// The object type that the named-security calls of this process take for an
+// object of the type seen from the view (SE_REGISTRY_WOW64_32KEY for a key of the
+// 32-bit view, and so on).
+SE_OBJECT_TYPE NamedObjectType(SE_OBJECT_TYPE type, ObjectView view);
+
+// Switches WOW64 file-system redirection off while it lives, when asked to, and
+// back even when what it guards throws.
+class RedirectionOff {
+public:
+    explicit RedirectionOff(bool off = true);
+    RedirectionOff(const RedirectionOff&) = delete;
+    RedirectionOff& operator=(const RedirectionOff&) = delete;
+    ~RedirectionOff();
+
+private:
+    bool m_off;
+};

@@ -10,12 +10,12 @@ namespace {
 constexpr std::size_t kFieldsPerRecord = 6;
 const wchar_t kNoItemsMessage[] = L"No permissions items present. Skipping action...";
 
-// The number in [p, end) the way the writer writes it: leading blanks, an optional
-// sign (minus negates modulo 2^32), digits up to the first other character; no
-// digits give 0 and a value beyond 32 bits gives 0xFFFFFFFF. A NUL ends it, as it
-// ends a C string.
-DWORD ReadNumber(const wchar_t* p, const wchar_t* end)
+} // namespace
+
+DWORD ReadDataNumber(const DataField& field)
 {
+    const wchar_t* p = field.begin;
+    const wchar_t* const end = field.end;
     while (p != end && *p && std::iswspace(*p)) {
         ++p;
     }
@@ -40,13 +40,13 @@ DWORD ReadNumber(const wchar_t* p, const wchar_t* end)
     return negative ? static_cast<DWORD>(0u - result) : result;
 }
 
-struct Field {
-    const wchar_t* begin;
-    const wchar_t* end;
-    std::size_t length() const { return static_cast<std::size_t>(end - begin); }
-};
-
-} // namespace
+void AppendDataRecord(_stringx<>& text, const _stringx<>& record)
+{
+    if (!text.empty()) {
+        text.append(RecordSeparator);
+    }
+    text.append(record);
+}
 
 void AddItemToCustomActionData(_stringx<>& text, const _stringx<>& objectName, const _stringx<>& table,
                                const _stringx<>& domain, const _stringx<>& user, DWORD permission, DWORD flags)
@@ -55,18 +55,11 @@ void AddItemToCustomActionData(_stringx<>& text, const _stringx<>& objectName, c
     _stringx<> record;
     Format(record, L"%s|%s|%s|%s|%d|%d", objectName.c_str(), table.c_str(), domain.c_str(), user.c_str(),
            static_cast<int>(permission), static_cast<int>(flags));
-    if (!text.empty()) {
-        text.append(RecordSeparator);
-    }
-    text.append(record);
+    AppendDataRecord(text, record);
 }
 
-DWORD ParseCustomActionData(const _stringx<>& text, std::vector<PermissionsItem>& items, qx::log_sink& log)
+void ReadDataRecords(const _stringx<>& text, const DataRecordReader& read)
 {
-    if (text.empty()) {
-        log.Log(kNoItemsMessage);
-        return ERROR_NO_MORE_ITEMS;
-    }
     // One pass over the text, each character lowered once and compared with both
     // one-character separators as the string's search compares it. The records and
     // fields are those that splitting the text at "*" and each record at "|" gives,
@@ -75,7 +68,7 @@ DWORD ParseCustomActionData(const _stringx<>& text, std::vector<PermissionsItem>
     const wint_t recordMark = std::towlower(RecordSeparator[0]);
     const wint_t fieldMark = std::towlower(FieldSeparator[0]);
     const wchar_t* const end = text.c_str() + text.length();
-    Field fields[kFieldsPerRecord];
+    DataField fields[kMaxDataFields];
     for (const wchar_t* record = text.c_str(); record != end;) {
         std::size_t count = 0;
         const wchar_t* field = record;
@@ -86,7 +79,7 @@ DWORD ParseCustomActionData(const _stringx<>& text, std::vector<PermissionsItem>
                 break;
             }
             if (lowered == fieldMark) {
-                if (count < kFieldsPerRecord) {
+                if (count < kMaxDataFields) {
                     fields[count] = {field, at};
                 }
                 ++count;
@@ -94,14 +87,30 @@ DWORD ParseCustomActionData(const _stringx<>& text, std::vector<PermissionsItem>
             }
         }
         if (field != at || at == record) {
-            if (count < kFieldsPerRecord) {
+            if (count < kMaxDataFields) {
                 fields[count] = {field, at};
             }
             ++count;
         }
+        if (!read(fields, count) || at == end) {
+            break;
+        }
+        record = at + 1; // a text that ends in a record separator has no empty last record
+    }
+}
+
+DWORD ParseCustomActionData(const _stringx<>& text, std::vector<PermissionsItem>& items, qx::log_sink& log)
+{
+    if (text.empty()) {
+        log.Log(kNoItemsMessage);
+        return ERROR_NO_MORE_ITEMS;
+    }
+    DWORD status = ERROR_SUCCESS;
+    ReadDataRecords(text, [&](const DataField* fields, std::size_t count) {
         if (count < kFieldsPerRecord) {
             log.Log(L"Item contains invalid data");
-            return ERROR_INVALID_PARAMETER;
+            status = ERROR_INVALID_PARAMETER;
+            return false;
         }
         PermissionsItem item;
         item.m_strObjectName.assign(fields[0].begin, fields[0].length());
@@ -109,13 +118,10 @@ DWORD ParseCustomActionData(const _stringx<>& text, std::vector<PermissionsItem>
         item.m_objectType = ObjectTypeForKind(item.m_kind);
         item.m_strDomain.assign(fields[2].begin, fields[2].length());
         item.m_strUser.assign(fields[3].begin, fields[3].length());
-        item.m_dwPermission = ReadNumber(fields[4].begin, fields[4].end);
-        item.m_dwFlags = ReadNumber(fields[5].begin, fields[5].end);
+        item.m_dwPermission = ReadDataNumber(fields[4]);
+        item.m_dwFlags = ReadDataNumber(fields[5]);
         items.push_back(std::move(item));
-        if (at == end) {
-            break;
-        }
-        record = at + 1; // a text that ends in a record separator has no empty last record
-    }
-    return ERROR_SUCCESS;
+        return true;
+    });
+    return status;
 }

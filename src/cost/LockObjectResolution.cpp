@@ -144,9 +144,10 @@ const ObjectTable kObjectTables[] = {
     {g_strQueryRegistry, L"Failed to query Registry table for object '%s'", kRegistryComponentField, &NameRegistryKey},
 };
 
-DWORD ResolveRow(const InstallerSession& session, const ObjectTable& table, LockPermissionsRow& row,
-                 _stringx<>& customActionData)
+DWORD ResolveRow(const InstallerSession& session, LockObjectKind kind, LockPermissionsRow& row,
+                 _stringx<>& customActionData, const ItemWritten& written)
 {
+    const ObjectTable& table = kObjectTables[static_cast<DWORD>(kind)];
     // Only the first record counts (a folder may have several CreateFolder rows).
     qx::unique_msihandle view;
     qx::unique_msihandle record;
@@ -170,13 +171,24 @@ DWORD ResolveRow(const InstallerSession& session, const ObjectTable& table, Lock
     }
     AddItemToCustomActionData(customActionData, objectName, row.m_strTable, row.m_strDomain, row.m_strUser,
                               row.m_dwPermission, row.m_dwFlags);
+    if (written) {
+        PermissionsItem item;
+        item.m_strObjectName = objectName;
+        item.m_kind = kind;
+        item.m_objectType = ObjectTypeForKind(kind);
+        item.m_strDomain = row.m_strDomain;
+        item.m_strUser = row.m_strUser;
+        item.m_dwPermission = row.m_dwPermission;
+        item.m_dwFlags = row.m_dwFlags;
+        written(item);
+    }
     return ERROR_SUCCESS;
 }
 
 } // namespace
 
 DWORD BuildFinalPermissionsItems(const InstallerSession& session, std::vector<LockPermissionsRow>& rows,
-                                 _stringx<>& customActionData)
+                                 _stringx<>& customActionData, const ItemWritten& written)
 {
     for (LockPermissionsRow& row : rows) {
         const LockObjectKind kind = LockObjectKindFromTable(row.m_strTable.c_str(), row.m_strTable.length());
@@ -185,7 +197,7 @@ DWORD BuildFinalPermissionsItems(const InstallerSession& session, std::vector<Lo
                 FormatText(L"QxLockPermissions: unknown table '%s' for lock object", row.m_strTable.c_str()));
             return ERROR_INVALID_PARAMETER;
         }
-        DWORD status = ResolveRow(session, kObjectTables[static_cast<DWORD>(kind)], row, customActionData);
+        DWORD status = ResolveRow(session, kind, row, customActionData, written);
         if (status != ERROR_SUCCESS) {
             return status;
         }

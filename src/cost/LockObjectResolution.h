@@ -5,8 +5,10 @@
 #include <windows.h>
 #include <winnetwk.h>
 
+#include <functional>
 #include <vector>
 
+#include "cost/PermissionsItem.h"
 #include "msi/InstallerSession.h"
 #include "msi/LockPermissionsRow.h"
 #include "support/stringx.h"
@@ -16,12 +18,17 @@ extern const _stringx<> g_strRootClassesRoot;
 extern const _stringx<> g_strRootMachine;
 extern const _stringx<> g_strRootUsers;
 
+// Takes each record as it is written, as the item the install action will read
+// from it; what it does needs no further installer query.
+using ItemWritten = std::function<void(const PermissionsItem& item)>;
+
 // Resolves the rows in order, ORs each row's component flags into it, and appends
-// one record per row whose component is being installed to customActionData. 0, or
-// the status of the first row that failed (259: no such object, 87: unknown table
-// word or registry root), after which no further row is examined.
+// one record per row whose component is being installed to customActionData
+// (handing it to written, if given). 0, or the status of the first row that failed
+// (259: no such object, 87: unknown table word or registry root), after which no
+// further row is examined.
 DWORD BuildFinalPermissionsItems(const InstallerSession& session, std::vector<LockPermissionsRow>& rows,
-                                 _stringx<>& customActionData);
+                                 _stringx<>& customActionData, const ItemWritten& written = nullptr);
 
 // The system calls behind ConvertToUniversalPath; tests substitute them, since no
 // drive can be made to look remote in every test environment.

@@ -30,7 +30,8 @@ template <class MakeMessage> void LogActionFailure(MSIHANDLE hInstall, MakeMessa
 // behaviour. A failure becomes one log line and the fatal-error result 1603.
 // The body owns its manager, so the manager is destroyed (database closed,
 // helper removed, COM uninitialised) before the failure is logged.
-template <class Body> UINT RunGuardedAction(MSIHANDLE hInstall, Body body) noexcept
+template <class Body>
+UINT RunGuardedAction(MSIHANDLE hInstall, Body body, UINT failure = ERROR_INSTALL_FAILURE) noexcept
 {
     try {
         return body();
@@ -47,7 +48,7 @@ template <class Body> UINT RunGuardedAction(MSIHANDLE hInstall, Body body) noexc
     } catch (...) {
         detail::LogActionFailure(hInstall, [] { return _stringx<>(L"Unexpected failure"); });
     }
-    return ERROR_INSTALL_FAILURE;
+    return failure;
 }
 
 } // namespace qx

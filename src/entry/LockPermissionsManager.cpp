@@ -3,6 +3,7 @@
 #include <objbase.h>
 
 #include "apply/ApplyDriver.h"
+#include "apply/Rollback.h"
 #include "cost/CustomActionData.h"
 #include "cost/LockObjectResolution.h"
 #include "entry/module.h"
@@ -17,6 +18,8 @@
 namespace {
 
 const wchar_t kCustomActionDataProperty[] = L"QXLockPermissionsInstall";
+// The rollback action's name, and so the property that becomes its CustomActionData.
+const wchar_t kRollbackDataProperty[] = L"QXLockPermissionsRollback";
 
 } // namespace
 
@@ -67,6 +70,7 @@ UINT CQxLockPermissionsManager::RunCost()
         return ERROR_INSTALL_FAILURE;
     }
     ::MsiSetPropertyW(m_hInstall, kCustomActionDataProperty, m_strCustomActionData);
+    ::MsiSetPropertyW(m_hInstall, kRollbackDataProperty, m_strRollbackData);
     return ERROR_SUCCESS;
 }
 
@@ -96,7 +100,14 @@ DWORD CQxLockPermissionsManager::GetAllPermissionsItems()
 
 DWORD CQxLockPermissionsManager::BuildFinalPermissionsItems()
 {
-    return ::BuildFinalPermissionsItems(Session(), m_allPermissionsItems, m_strCustomActionData);
+    // Each object's list is captured as the record is written, before anything
+    // changes it, with no installer query of its own.
+    CAccessListCapture capture(*this, *this);
+    const DWORD status =
+        ::BuildFinalPermissionsItems(Session(), m_allPermissionsItems, m_strCustomActionData,
+                                     [&capture](const PermissionsItem& item) { capture.Capture(item); });
+    m_strRollbackData = capture.Data();
+    return status;
 }
 
 DWORD CQxLockPermissionsManager::GetItemsFromCustomActionData()
@@ -113,6 +124,17 @@ DWORD CQxLockPermissionsManager::GetItemsFromCustomActionData()
         }
     }
     return ParseCustomActionData(m_strCustomActionData, m_finalPermissionsItems, *this);
+}
+
+UINT CQxLockPermissionsManager::RunRollback()
+{
+    m_strCustomActionData = GetProperty(m_hInstall, L"CustomActionData");
+    if (m_strCustomActionData.empty()) {
+        Log(L"No access lists to restore. Skipping action...");
+        return ERROR_SUCCESS;
+    }
+    RestoreAccessLists(*this, *this, m_strCustomActionData);
+    return ERROR_SUCCESS;
 }
 
 DWORD CQxLockPermissionsManager::ApplyPermissionsItems()

@@ -23,9 +23,11 @@ public:
     void Log(const _stringx<>& message) override;
     HRESULT CreateBitUtilsHelper(IQXBEWUtils** helper) override;
 
-    // Drivers of the two custom actions; 0 or 1603.
+    // Drivers of the custom actions: costing and installing give 0 or 1603; the
+    // rollback always gives 0.
     UINT RunCost();
     UINT RunInstall();
+    UINT RunRollback();
 
 private:
     InstallerSession Session() { return {m_hInstall, m_hDatabase.get(), *this}; }
@@ -41,6 +43,7 @@ private:
     MSIHANDLE m_hInstall;             // not owned
     qx::unique_msihandle m_hDatabase; // closed first when the manager ends
     _stringx<> m_strCustomActionData;
+    _stringx<> m_strRollbackData; // costing: the access lists the rollback action restores
     _stringx<> m_strHelperPath;
     _stringx<> m_strSystemDirectory;
     std::vector<LockPermissionsRow> m_allPermissionsItems;

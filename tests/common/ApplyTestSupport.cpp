@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
+
 #include <algorithm>
 #include <set>
 
@@ -152,6 +154,23 @@ std::vector<Ace> TestObject::ReadDacl() const
     g_realLocalFree(descriptor);
     std::sort(aces.begin(), aces.end());
     return aces;
+}
+
+std::wstring TestObject::DaclText() const
+{
+    std::wstring name = m_name;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    LPWSTR text = nullptr;
+    if (::GetNamedSecurityInfoW(&name[0], TypeOf(m_kind), DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr,
+                                &descriptor) != ERROR_SUCCESS ||
+        !::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                                &text, nullptr)) {
+        ADD_FAILURE() << "no DACL to read";
+    }
+    std::wstring result = text ? text : L"";
+    g_realLocalFree(text);
+    g_realLocalFree(descriptor);
+    return result;
 }
 
 // ---- LocalMemoryTracker ----

@@ -59,6 +59,8 @@ public:
     bool SetNullDacl() { return WriteDacl(nullptr); }
     // The explicit ACEs, sorted. Wine keeps no DACL of a file or folder: read back only keys.
     std::vector<Ace> ReadDacl() const;
+    // The whole DACL as security descriptor text, every entry in its place.
+    std::wstring DaclText() const;
 
 private:
     bool WriteDacl(const ACL* dacl);

@@ -208,10 +208,17 @@ INSTANTIATE_TEST_SUITE_P(
                             KeptFile(L"Comp32", L"lib32.dll"))),
     CaseName);
 
-CostCase RegistryCase(const char* name, const wchar_t* key, std::vector<Setting> settings, std::wstring object)
+CostCase RegistryCase(const char* name, const wchar_t* key, std::vector<Setting> settings, std::wstring object,
+                      Lines rollback = {})
 {
     return Wrote(name, Lock(key, L"Registry", 0, 0x20019), std::move(settings),
-                 object + L"|Registry||Everyone|131097|8", Kept(L"MainComponent"));
+                 object + L"|Registry||Everyone|131097|8", Join({Kept(L"MainComponent"), rollback}));
+}
+
+// What capturing the access lists for a rollback says of an object it cannot read.
+Lines NoRollback(const std::wstring& object, const wchar_t* error)
+{
+    return {L"No rollback for '" + object + L"': its access list cannot be read, error " + error};
 }
 
 const std::wstring kUserKey = std::wstring(L"USERS\\") + kSid + L"\\Software\\Qelmora";
@@ -230,11 +237,15 @@ INSTANTIATE_TEST_SUITE_P(
         RegistryCase("AllUsersEmptyWithoutSid", L"Root-1", {Property(L"ALLUSERS", L""), Property(L"UserSID", L"")},
                      L"USERS\\Software\\Qelmora"),
         RegistryCase("LeadingBackslash", L"LeadingBackslash", {}, L"MACHINE\\Software\\Qelmora"),
-        RegistryCase("EmptyKey", L"EmptyKey", {}, L"MACHINE"),
-        RegistryCase("EmptyKeyWithoutSid", L"EmptyUserKey", {Property(L"UserSID", L"")}, L"USERS"),
+        // Wine cannot read a root key by its name (87).
+        RegistryCase("EmptyKey", L"EmptyKey", {}, L"MACHINE", NoRollback(L"MACHINE", L"0x00000057")),
+        RegistryCase("EmptyKeyWithoutSid", L"EmptyUserKey", {Property(L"UserSID", L"")}, L"USERS",
+                     NoRollback(L"USERS", L"0x00000057")),
         RegistryCase("FormattedKey", L"Formatted", {}, L"MACHINE\\Software\\Qelmora Labs\\Settings"),
+        // Wine reads a key of the 32-bit view as an empty descriptor, even one that is not there.
         Wrote("RegistryOf32BitComponent", Lock(L"Reg32", L"Registry"), {},
-              L"MACHINE\\Software\\Qelmora\\32|Registry||Everyone|1|22", Kept(L"Comp32"))),
+              L"MACHINE\\Software\\Qelmora\\32|Registry||Everyone|1|22",
+              Join({Kept(L"Comp32"), NoRollback(L"MACHINE\\Software\\Qelmora\\32", L"0x0000053a")}))),
     CaseName);
 
 CostCase DroppedCase(const char* name, const wchar_t* file, const wchar_t* component, std::vector<Setting> settings,

@@ -48,10 +48,11 @@ TEST_F(ExportsTest, InstallActionSucceedsWithoutData)
 }
 
 // Packages may name the entry points by ordinal too.
-TEST_F(ExportsTest, OrdinalsOneAndTwoAreTheTwoActions)
+TEST_F(ExportsTest, OrdinalsOneTwoAndThreeAreTheActions)
 {
-    const char* names[] = {"QXLockPermissionsCostAction", "QXLockPermissionsInstallAction"};
-    for (WORD ordinal : {1, 2}) {
+    const char* names[] = {"QXLockPermissionsCostAction", "QXLockPermissionsInstallAction",
+                           "QXLockPermissionsRollbackAction"};
+    for (WORD ordinal : {1, 2, 3}) {
         FARPROC byOrdinal = ::GetProcAddress(m_library.Module(), MAKEINTRESOURCEA(ordinal));
         ASSERT_NE(byOrdinal, nullptr) << "ordinal " << ordinal;
         EXPECT_EQ(reinterpret_cast<void*>(byOrdinal), reinterpret_cast<void*>(m_library.ByName(names[ordinal - 1])))

@@ -3,6 +3,10 @@
 // installation did to an object's security.
 //
 //   showacl registry:MACHINE\SOFTWARE\Vendor\Key file:C:\Path\To\File ...
+//   showacl --set registry:NAME|file:PATH SDDL
+//
+// The second form replaces an object's DACL (and its protection state) by the one
+// of the security descriptor text, for tests that need an object with a known list.
 //
 // For each object: the object as given on a line of its own, then one line per
 // entry: TAB type TAB account TAB mask TAB inheritance flags. Exits 1 when an
@@ -97,11 +101,9 @@ std::wstring EntryLine(const ACE_HEADER* header)
     return L"\t" + type + L"\t" + AccountName(sid) + L"\t" + Hex(mask) + L"\t" + InheritanceFlags(header->AceFlags);
 }
 
-// Prints one object; false when its access list could not be read.
-bool ShowObject(const std::wstring& argument)
+// The object an argument names; false (after a message) when it names none.
+bool ParseObject(const std::wstring& argument, SE_OBJECT_TYPE& type, std::wstring& name)
 {
-    SE_OBJECT_TYPE type = SE_UNKNOWN_OBJECT_TYPE;
-    std::wstring name;
     const std::wstring registryPrefix = L"registry:";
     const std::wstring filePrefix = L"file:";
     if (argument.compare(0, registryPrefix.size(), registryPrefix) == 0) {
@@ -112,6 +114,49 @@ bool ShowObject(const std::wstring& argument)
         name = argument.substr(filePrefix.size());
     } else {
         std::fwprintf(stderr, L"showacl: %ls: say registry:NAME or file:PATH\n", argument.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Replaces the object's DACL by the one of the text; false after a message.
+bool SetObject(const std::wstring& argument, const std::wstring& sddl)
+{
+    SE_OBJECT_TYPE type = SE_UNKNOWN_OBJECT_TYPE;
+    std::wstring name;
+    if (!ParseObject(argument, type, name)) {
+        return false;
+    }
+    qx::unique_local<void> descriptor;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, descriptor.put(),
+                                                                nullptr) ||
+        !::GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) ||
+        !::GetSecurityDescriptorControl(descriptor.get(), &control, &revision)) {
+        std::fwprintf(stderr, L"showacl: %ls: not a descriptor (error %lu)\n", sddl.c_str(), ::GetLastError());
+        return false;
+    }
+    const SECURITY_INFORMATION information =
+        DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                                        : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    DWORD result = ::SetNamedSecurityInfoW(&name[0], type, information, nullptr, nullptr, dacl, nullptr);
+    if (result != ERROR_SUCCESS) {
+        std::fwprintf(stderr, L"showacl: %ls: not written (error %lu)\n", argument.c_str(), result);
+        return false;
+    }
+    return true;
+}
+
+// Prints one object; false when its access list could not be read.
+bool ShowObject(const std::wstring& argument)
+{
+    SE_OBJECT_TYPE type = SE_UNKNOWN_OBJECT_TYPE;
+    std::wstring name;
+    if (!ParseObject(argument, type, name)) {
         return false;
     }
 
@@ -150,8 +195,12 @@ int wmain(int argc, wchar_t** argv)
     // Plain LF lines: the reader is a Unix shell.
     _setmode(_fileno(stdout), _O_BINARY);
     if (argc < 2) {
-        std::fwprintf(stderr, L"usage: showacl registry:NAME | file:PATH ...\n");
+        std::fwprintf(stderr, L"usage: showacl registry:NAME | file:PATH ...\n"
+                              L"       showacl --set registry:NAME | file:PATH SDDL\n");
         return 2;
+    }
+    if (std::wstring(argv[1]) == L"--set") {
+        return argc == 4 && SetObject(argv[2], argv[3]) ? 0 : 2;
     }
     bool allRead = true;
     for (int index = 1; index < argc; ++index) {
