@@ -244,7 +244,7 @@ std::wstring LockTableColumnsProblem(MSIHANDLE view)
     if (count < 6) {
         return L"the table has " + std::to_wstring(count) +
                L" columns; the library reads six by position: LockObject, Table, Domain and User as text, "
-               L"Permission and Flags as integers: costing fails";
+               L"Permission and Flags as integers: costing fails or reads the rows wrongly";
     }
     std::wstring problem;
     for (UINT column = 1; column <= 6; ++column) {
@@ -259,7 +259,8 @@ std::wstring LockTableColumnsProblem(MSIHANDLE view)
                        (wantText ? L"text" : L"an integer");
         }
     }
-    return problem.empty() ? problem : problem + L": the library reads the columns by position";
+    return problem.empty() ? problem
+                           : problem + L": the library reads the columns by position, so it reads the rows wrongly";
 }
 
 void CheckSeparators(std::vector<Finding>& findings, const std::wstring& subject, const wchar_t* column,
