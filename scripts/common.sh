@@ -1,9 +1,10 @@
 # Shared by the project's scripts: tool installation and throw-away Wine prefixes.
 
-# Debian packages the build and the tests need; wixl and msitools build the sample package.
+# Debian packages the build and the tests need; wixl and msitools build the sample
+# package, python3 runs the checks of the authoring files and the guide.
 QX_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
              binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine64 wine googletest
-             wixl msitools clang-format)
+             wixl msitools clang-format python3)
 
 qx_install_packages() {
     local missing=()

@@ -20,9 +20,9 @@ namespace {
 // contiguous. A registry key may be null (L255): the installer stores empty text
 // as null, and an empty key is a case to test.
 struct Schema {
-    const wchar_t* names;
-    const wchar_t* types;
-    const wchar_t* keys;
+    std::wstring names;
+    std::wstring types;
+    std::wstring keys;
 };
 
 const std::map<std::wstring, Schema> kSchemas = {
@@ -41,6 +41,11 @@ const std::map<std::wstring, Schema> kSchemas = {
     {L"CreateFolder", {L"Directory_\tComponent_", L"s72\ts72", L"Directory_\tComponent_"}},
     {L"Registry", {L"Registry\tRoot\tKey\tName\tValue\tComponent_", L"s72\ti2\tL255\tL255\tL0\ts72", L"Registry"}},
     {L"Error", {L"Error\tMessage", L"i2\tL0", L"Error"}},
+    // The Data column is a stream: its field names a file in the folder Binary.
+    {L"Binary", {L"Name\tData", L"s72\tv0", L"Name"}},
+    {L"CustomAction", {L"Action\tType\tSource\tTarget\tExtendedType", L"s72\ti2\tS72\tS255\tI4", L"Action"}},
+    {L"InstallExecuteSequence", {L"Action\tCondition\tSequence", L"s72\tS255\tI2", L"Action"}},
+    {L"ActionText", {L"Action\tDescription\tTemplate", L"s72\tL64\tL128", L"Action"}},
     {L"QXLockPermissions",
      {L"LockObject\tTable\tDomain\tUser\tPermission\tFlags", L"s72\ts32\tS255\ts255\ti4\tI4",
       L"LockObject\tTable\tDomain\tUser"}},
@@ -58,15 +63,74 @@ bool Archivable(const std::wstring& text)
     return true;
 }
 
-// One table's archive, written into folder as <table>.idt; empty when written,
+// A folder of its own for the archives and the stream files beside them,
+// removed with what it holds.
+class ArchiveFolder {
+public:
+    ArchiveFolder()
+    {
+        // The system's unique temporary name, made into a folder.
+        wchar_t temp[MAX_PATH + 1] = {};
+        wchar_t name[MAX_PATH + 1] = {};
+        if (::GetTempPathW(MAX_PATH, temp) && ::GetTempFileNameW(temp, L"qxa", 0, name) && ::DeleteFileW(name) &&
+            ::CreateDirectoryW(name, nullptr)) {
+            m_path = name;
+        }
+    }
+    ArchiveFolder(const ArchiveFolder&) = delete;
+    ArchiveFolder& operator=(const ArchiveFolder&) = delete;
+    ~ArchiveFolder()
+    {
+        for (const std::wstring& file : m_files) {
+            ::DeleteFileW((m_path + L"\\" + file).c_str());
+        }
+        for (auto folder = m_folders.rbegin(); folder != m_folders.rend(); ++folder) {
+            ::RemoveDirectoryW((m_path + L"\\" + *folder).c_str());
+        }
+        ::RemoveDirectoryW(m_path.c_str());
+    }
+
+    const std::wstring& Path() const noexcept { return m_path; }
+
+    // Writes bytes into the file at relative (one folder level at most, made when
+    // missing); false when it cannot.
+    bool Write(const std::wstring& relative, const std::string& bytes)
+    {
+        const std::size_t slash = relative.find(L'\\');
+        if (slash != std::wstring::npos) {
+            const std::wstring folder = relative.substr(0, slash);
+            if (std::find(m_folders.begin(), m_folders.end(), folder) == m_folders.end()) {
+                if (!::CreateDirectoryW((m_path + L"\\" + folder).c_str(), nullptr)) {
+                    return false;
+                }
+                m_folders.push_back(folder);
+            }
+        }
+        qx::unique_file file(::CreateFileW((m_path + L"\\" + relative).c_str(), GENERIC_WRITE, 0, nullptr,
+                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
+            return false;
+        }
+        m_files.push_back(relative);
+        DWORD written = 0;
+        return ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+               written == bytes.size();
+    }
+
+private:
+    std::wstring m_path;
+    std::vector<std::wstring> m_folders;
+    std::vector<std::wstring> m_files;
+};
+
+// One table's archive, written into the folder as <table>.idt; empty when written,
 // otherwise why not.
-std::wstring WriteArchive(const std::wstring& folder, const std::wstring& table, const Schema& schema,
+std::wstring WriteArchive(ArchiveFolder& folder, const std::wstring& table, const Schema& schema,
                           const std::vector<Row>& rows)
 {
-    std::wstring text =
-        std::wstring(schema.names) + L"\r\n" + schema.types + L"\r\n" + table + L"\t" + schema.keys + L"\r\n";
-    const std::wstring names = schema.names;
-    const std::size_t columns = 1 + static_cast<std::size_t>(std::count(names.begin(), names.end(), L'\t'));
+    std::wstring text = schema.names + L"\r\n" + schema.types + L"\r\n" + table + L"\t" + schema.keys + L"\r\n";
+    const std::size_t columns =
+        1 + static_cast<std::size_t>(std::count(schema.names.begin(), schema.names.end(), L'\t'));
     for (const Row& row : rows) {
         if (row.size() > columns) {
             return L"table " + table + L": a row of " + std::to_wstring(row.size()) + L" fields";
@@ -82,11 +146,7 @@ std::wstring WriteArchive(const std::wstring& folder, const std::wstring& table,
         text += L"\r\n";
     }
     const std::string bytes(text.begin(), text.end()); // ASCII, checked above
-    qx::unique_file file(::CreateFileW((folder + L"\\" + table + L".idt").c_str(), GENERIC_WRITE, 0, nullptr,
-                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    if (!file || !::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-        written != bytes.size()) {
+    if (!folder.Write(table + L".idt", bytes)) {
         return L"table " + table + L": the archive cannot be written";
     }
     return std::wstring();
@@ -116,37 +176,6 @@ UINT WriteSummaryInformation(MSIHANDLE database)
     return result == ERROR_SUCCESS ? ::MsiSummaryInfoPersist(summary.get()) : result;
 }
 
-// A folder of its own for the archives, removed with what it holds.
-class ArchiveFolder {
-public:
-    ArchiveFolder()
-    {
-        // The system's unique temporary name, made into a folder.
-        wchar_t temp[MAX_PATH + 1] = {};
-        wchar_t name[MAX_PATH + 1] = {};
-        if (::GetTempPathW(MAX_PATH, temp) && ::GetTempFileNameW(temp, L"qxa", 0, name) && ::DeleteFileW(name) &&
-            ::CreateDirectoryW(name, nullptr)) {
-            m_path = name;
-        }
-    }
-    ArchiveFolder(const ArchiveFolder&) = delete;
-    ArchiveFolder& operator=(const ArchiveFolder&) = delete;
-    ~ArchiveFolder()
-    {
-        for (const std::wstring& file : m_files) {
-            ::DeleteFileW((m_path + L"\\" + file).c_str());
-        }
-        ::RemoveDirectoryW(m_path.c_str());
-    }
-
-    const std::wstring& Path() const noexcept { return m_path; }
-    void Holds(const std::wstring& file) { m_files.push_back(file); }
-
-private:
-    std::wstring m_path;
-    std::vector<std::wstring> m_files;
-};
-
 } // namespace
 
 PackageBuilder::PackageBuilder()
@@ -166,6 +195,13 @@ PackageBuilder::PackageBuilder()
     Rows(L"Component", {{L"MainComponent", L"{9A4E1C73-5B20-4D8F-B6A1-0E3C7D9F2B84}", L"INSTALLDIR", 256}});
     Rows(L"Feature", {{L"MainFeature", nullptr, L"Main", nullptr, 1, 1, L"INSTALLDIR", 0}});
     Rows(L"FeatureComponents", {{L"MainFeature", L"MainComponent"}});
+}
+
+PackageBuilder& PackageBuilder::Columns(const std::wstring& table, std::wstring names, std::wstring types,
+                                        std::wstring keys)
+{
+    m_columns[table] = {std::move(names), std::move(types), std::move(keys)};
+    return *this;
 }
 
 PackageBuilder& PackageBuilder::Rows(const std::wstring& table, std::vector<Row> rows)
@@ -200,6 +236,12 @@ PackageBuilder& PackageBuilder::Registry(const std::wstring& key, int root, Cell
     return Rows(L"Registry", {{key, root, std::move(keyText), nullptr, nullptr, component}});
 }
 
+PackageBuilder& PackageBuilder::Binary(const std::wstring& name, std::string data)
+{
+    m_streams[L"Binary"][name] = std::move(data);
+    return Rows(L"Binary", {{name, name}});
+}
+
 std::unique_ptr<Package> PackageBuilder::Build(std::wstring* error) const
 {
     wchar_t folder[MAX_PATH + 1] = {};
@@ -222,13 +264,28 @@ std::unique_ptr<Package> PackageBuilder::Build(const std::wstring& path, std::ws
     UINT result = archives.Path().empty() ? ERROR_PATH_NOT_FOUND
                                           : ::MsiOpenDatabaseW(path.c_str(), MSIDBOPEN_CREATE, database.put());
     for (auto table = m_tables.begin(); table != m_tables.end() && result == ERROR_SUCCESS && why.empty(); ++table) {
-        auto schema = kSchemas.find(table->first);
-        if (schema == kSchemas.end()) {
+        Schema schema;
+        auto own = m_columns.find(table->first);
+        auto known = kSchemas.find(table->first);
+        if (own != m_columns.end()) {
+            schema = {own->second.names, own->second.types, own->second.keys};
+        } else if (known != kSchemas.end()) {
+            schema = known->second;
+        } else {
             why = L"no columns known for table " + table->first;
             break;
         }
-        why = WriteArchive(archives.Path(), table->first, schema->second, table->second);
-        archives.Holds(table->first + L".idt");
+        why = WriteArchive(archives, table->first, schema, table->second);
+        auto streams = m_streams.find(table->first);
+        if (why.empty() && streams != m_streams.end()) {
+            // The installer reads a stream field's file from a folder named after the table.
+            for (const auto& stream : streams->second) {
+                if (!archives.Write(table->first + L"\\" + stream.first, stream.second)) {
+                    why = L"table " + table->first + L": the stream file " + stream.first + L" cannot be written";
+                    break;
+                }
+            }
+        }
         if (why.empty()) {
             result = ::MsiDatabaseImportW(database.get(), archives.Path().c_str(), (table->first + L".idt").c_str());
         }

@@ -53,6 +53,10 @@ class PackageBuilder {
 public:
     PackageBuilder();
 
+    // Gives a table columns of the test's own, in place of the ones the builder
+    // knows: names and types as an archive's first two lines write them
+    // (tab-separated), then the key columns.
+    PackageBuilder& Columns(const std::wstring& table, std::wstring names, std::wstring types, std::wstring keys);
     // Appends rows to one of the tables the builder knows the columns of (no rows:
     // an empty table).
     PackageBuilder& Rows(const std::wstring& table, std::vector<Row> rows);
@@ -63,6 +67,8 @@ public:
     PackageBuilder& File(const std::wstring& key, const std::wstring& component, const std::wstring& fileName);
     // keyText null for an empty key.
     PackageBuilder& Registry(const std::wstring& key, int root, Cell keyText, const std::wstring& component);
+    // A Binary row whose stream holds data.
+    PackageBuilder& Binary(const std::wstring& name, std::string data);
 
     // Writes the package into a new temporary file, or into path; null, with the
     // reason in *error, when a table is unknown or msi.dll refused it.
@@ -70,7 +76,16 @@ public:
     std::unique_ptr<Package> Build(const std::wstring& path, std::wstring* error = nullptr) const;
 
 private:
+    struct TableColumns {
+        std::wstring names;
+        std::wstring types;
+        std::wstring keys;
+    };
+
     std::map<std::wstring, std::vector<Row>> m_tables;
+    std::map<std::wstring, TableColumns> m_columns;
+    // Stream data by table, then by the file name that the table's row gives.
+    std::map<std::wstring, std::map<std::wstring, std::string>> m_streams;
     int m_components = 0;
     int m_files = 0;
 };

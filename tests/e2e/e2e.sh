@@ -3,8 +3,10 @@
 # msiexec. Each case builds a package with a product code of its own and runs in
 # a fresh Wine prefix, so nothing one case installs is seen by another.
 #
-#   tests/e2e/e2e.sh CASE QXLockPermissions.dll showacl.exe
+#   tests/e2e/e2e.sh CASE QXLockPermissions.dll showacl.exe QXLockCheck.exe
 #   CASE: install | addlocal | maintenance | failure | no-lock-table
+#
+# build-sample checks every package with QXLockCheck.exe before it is installed.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -16,6 +18,7 @@ source "$root/scripts/wine-msi.sh"
 case_name=${1:?case name}
 dll=$(realpath "${2:?path of QXLockPermissions.dll}")
 showacl=$(realpath "${3:?path of showacl.exe}")
+checker=$(realpath "${4:?path of QXLockCheck.exe}")
 
 # The sample's objects, as the library names them.
 FILE64='C:\Program Files\Qelmora\LockSample\sample64.txt'
@@ -59,7 +62,8 @@ build_package() {
     local name=$1
     shift
     product_code="{$(tr 'a-f' 'A-F' </proc/sys/kernel/random/uuid)}"
-    "$root/scripts/build-sample" --dll "$dll" --output "$work/$name.msi" --product-code "$product_code" "$@" >/dev/null
+    "$root/scripts/build-sample" --dll "$dll" --checker "$checker" --output "$work/$name.msi" \
+        --product-code "$product_code" "$@" >/dev/null
 }
 
 # Runs msiexec on the package (or product code) and checks its exit code.
