@@ -4,7 +4,7 @@
 # a fresh Wine prefix, so nothing one case installs is seen by another.
 #
 #   tests/e2e/e2e.sh CASE QXLockPermissions.dll showacl.exe QXLockCheck.exe
-#   CASE: install | addlocal | maintenance | failure | no-lock-table
+#   CASE: install | addlocal | maintenance | failure | no-lock-table | rollback
 #
 # build-sample checks every package with QXLockCheck.exe before it is installed.
 set -euo pipefail
@@ -247,6 +247,42 @@ $(entry allow 'BUILTIN\Administrators' 0x000f003f -)"
     expect_locked_objects "uninstall" "$log" ""
 }
 
+# A key that existed before the installation keeps its list when the
+# installation is rolled back after the install action changed it.
+case_rollback() {
+    # The sample's 64-bit key, made before with a list of the test's own.
+    local before_sddl='D:P(A;OICI;KA;;;BA)(A;OICI;KR;;;BU)(A;OICI;KA;;;SY)'
+    wine reg add 'HKLM\Software\Qelmora\LockSample' /f >/dev/null 2>&1
+    if ! wine "$showacl" --set "registry:$KEY64" "$before_sddl" >/dev/null 2>&1; then
+        fail "the key's list could not be set up"
+        return
+    fi
+    local before
+    before=$(qx_showacl "$showacl" "registry:$KEY64" | tail -n +2)
+
+    # A program run from the script after the install action exits 1. Windows ends
+    # such an installation with 1603; Wine's msiexec passes on the failed action's
+    # own error, 1627 (ERROR_FUNCTION_FAILED). Either way it rolls back, and runs
+    # the rollback action.
+    build_package failing --fail-after-install
+    local log=$work/rollback.log
+    run_msiexec "install that fails after the install action" "$log" 1627 \
+        /i "$(qx_windows_path "$work/failing.msi")" /qn
+    # The install action merged its entries first...
+    expect_line "$log" "Setting new security descriptor for '$KEY64'"
+    # ...and the rollback put the list back, entry for entry.
+    expect_line "$log" "Restored access list of '$KEY64'"
+    expect_acl "$KEY64" "$before"
+
+    # The same package without the failing action keeps the merged entries.
+    build_package sample
+    log=$work/install.log
+    run_msiexec "install" "$log" 0 /i "$(qx_windows_path "$work/sample.msi")" /qn
+    expect_acl "$KEY64" "$(entry deny 'BUILTIN\Guests' 0x00010006 'OI CI')
+$(entry allow 'NT AUTHORITY\Authenticated Users' 0x00020019 'OI CI')
+$before"
+}
+
 case_failure() {
     # A row that fails without "ignore failure": an account that does not exist.
     printf 'Reg64\tRegistry\t\tQXMissingAccount\t131097\t0\n' >"$work/failing-row.tsv"
@@ -310,6 +346,7 @@ case "$case_name" in
     maintenance) case_maintenance ;;
     failure) case_failure ;;
     no-lock-table) case_no_lock_table ;;
+    rollback) case_rollback ;;
     *) echo "unknown case: $case_name" >&2; exit 2 ;;
 esac
 
