@@ -4,7 +4,10 @@
 #include <msiquery.h>
 #include <objbase.h>
 
+#include <sddl.h>
+
 #include <cwchar>
+#include <set>
 
 #include "msi/MsiHandle.h"
 #include "support/unique_any.h"
@@ -106,6 +109,28 @@ void Append(std::wstring& text, const std::wstring& object, const std::wstring& 
             L'|' + std::to_wstring(static_cast<int>(flags));
 }
 
+// What costing keeps for rollback: the object's access list as text, once per object.
+void CaptureList(std::set<std::wstring>& captured, std::wstring& data, const std::wstring& path, SE_OBJECT_TYPE type)
+{
+    if (!captured.insert(path).second) {
+        return;
+    }
+    PACL dacl = nullptr;
+    qx::unique_local<void> descriptor;
+    if (::GetNamedSecurityInfoW(path.c_str(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                                descriptor.put()) != ERROR_SUCCESS) {
+        return;
+    }
+    qx::unique_local<wchar_t> sddl;
+    if (::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.get(), SDDL_REVISION_1,
+                                                               DACL_SECURITY_INFORMATION, sddl.put(), nullptr)) {
+        if (!data.empty()) {
+            data += L'*';
+        }
+        data += path + L'|' + std::to_wstring(static_cast<int>(type)) + L"|0|" + sddl.get();
+    }
+}
+
 struct LockRow {
     std::wstring object, table, domain, user;
     DWORD permission, flags;
@@ -132,7 +157,8 @@ std::wstring CostFloor(MSIHANDLE session)
         }
     }
 
-    std::wstring text;
+    std::wstring text, rollback;
+    std::set<std::wstring> captured;
     for (LockRow& row : rows) {
         bool is64Bit = false;
         if (row.table == L"File") {
@@ -151,6 +177,7 @@ std::wstring CostFloor(MSIHANDLE session)
                 path += name;
                 LogLine(session, L"Got target for file: " + name);
                 ::GetDriveTypeW(path.substr(0, 2).c_str());
+                CaptureList(captured, rollback, path, SE_FILE_OBJECT);
                 Append(text, path, row.table, row.domain, row.user, row.permission,
                        row.flags | (is64Bit ? 0x08 : 0x16));
             }
@@ -161,6 +188,7 @@ std::wstring CostFloor(MSIHANDLE session)
                 std::wstring path = TargetPath(session, row.object);
                 LogLine(session, L"Got target path " + path + L" for directory " + row.object);
                 ::GetDriveTypeW(path.substr(0, 2).c_str());
+                CaptureList(captured, rollback, path, SE_FILE_OBJECT);
                 Append(text, path, row.table, row.domain, row.user, row.permission,
                        row.flags | (is64Bit ? 0x08 : 0x16));
             }
@@ -169,12 +197,14 @@ std::wstring CostFloor(MSIHANDLE session)
             ::MsiRecordGetInteger(key.record.get(), 2); // every key of the package is under HKLM
             std::wstring keyText = Field(key.record.get(), 3);
             if (KeepComponent(session, database.get(), Field(key.record.get(), 6), &is64Bit)) {
+                CaptureList(captured, rollback, L"MACHINE\\" + keyText, SE_REGISTRY_KEY);
                 Append(text, L"MACHINE\\" + keyText, row.table, row.domain, row.user, row.permission,
                        row.flags | (is64Bit ? 0x08 : 0x16));
             }
         }
     }
     ::MsiSetPropertyW(session, L"QXLockPermissionsInstall", text.c_str());
+    ::MsiSetPropertyW(session, L"QXLockPermissionsRollback", rollback.c_str());
     return text;
 }
 

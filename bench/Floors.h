@@ -15,8 +15,9 @@ namespace qxbench {
 // The cost action's installer calls: the table check, the lock table view and its
 // fields, per row the object's query, the component's query (twice for a file, as
 // the library asks once for the attributes and once for the directory), the
-// component state, the target path, the drive type, the log records, and at the
-// end the property. Returns the text it stored.
+// component state, the target path, the drive type, the log records, once per
+// object the access list read and written as text for rollback, and at the end
+// the two properties. Returns the install text it stored.
 std::wstring CostFloor(MSIHANDLE session);
 
 // One item as the install floor applies it, parsed before the clock starts.

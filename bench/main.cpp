@@ -3,12 +3,13 @@
 //
 //   qx_bench [--sizes 1000,10000] [--rounds 5]
 //
-// Each size has its own package, costed session and objects. Three phases run
+// Each size has its own package, costed session and objects. Four phases run
 // one after the other:
 //   cost     the exported cost action on the costed session, and the cost floor;
 //   install  the exported install action on the files, folders and keys that
 //            costing named, and the install floor on the same objects;
-//   parse    ParseCustomActionData on the text of the size's records.
+//   parse    ParseCustomActionData on the text of the size's records;
+//   capture  the cost action's capture of access lists for rollback, alone.
 // Within a phase every round runs both sizes of a pair, library and floor each,
 // alternating which goes first. On a machine shared with other work, speed
 // changes by several times within seconds and other work only ever adds time:
@@ -30,6 +31,7 @@
 #include "Floors.h"
 #include "HelperRound.h"
 #include "InstallSplit.h"
+#include "apply/Rollback.h"
 #include "cost/CustomActionData.h"
 #include "support/log_sink.h"
 #include "msi/MsiHandle.h"
@@ -273,6 +275,25 @@ public:
         return ms;
     }
 
+    // The cost action's capture for rollback alone: the access list of every
+    // object the text names, which the timed rounds find in place.
+    double Capture()
+    {
+        std::vector<PermissionsItem> items;
+        ParseCustomActionData(_stringx<>(m_text.c_str(), m_text.size()), items, m_logger);
+        CSecurityFunctions security;
+        CAccessListCapture capture(security, m_logger);
+        double start = Now();
+        for (const PermissionsItem& item : items) {
+            capture.Capture(item);
+        }
+        double ms = Now() - start;
+        if (items.size() != m_items.size() || capture.Data().empty()) {
+            Fail("the capture read no list", 0);
+        }
+        return ms;
+    }
+
     InstallSplit SplitInstall()
     {
         InstallSplit split = qxbench::SplitInstall(m_session.get());
@@ -333,7 +354,7 @@ struct PairResult {
     int rows = 0;
     int rounds = 0;
     Series cost[2], install[2]; // [0] N, [1] 2N
-    std::vector<double> parse[2];
+    std::vector<double> parse[2], capture[2];
     double peakMb[3] = {}; // by the end of cost, install, parse
     double firstInstall[2] = {};
     InstallSplit split[2];
@@ -382,6 +403,12 @@ bool MeasurePair(int rows, int rounds, Action costAction, Action installAction, 
         }
     }
     result.peakMb[2] = PeakWorkingSetMb();
+    for (int round = 0; round < std::max(rounds, 5); ++round) {
+        for (int turn = 0; turn < 2; ++turn) {
+            int k = ordered(round, turn);
+            result.capture[k].push_back(sizes[k]->Capture());
+        }
+    }
     for (int k = 0; k < 2; ++k) {
         result.split[k] = sizes[k]->SplitInstall();
         result.calls[k] = sizes[k]->MeasureCalls();
@@ -453,6 +480,20 @@ void Report(const std::vector<PairResult>& pairs, int rounds)
             int rows = pair.rows * (k + 1);
             std::printf("| %6d | %12.1f | %6.1f | %14.1f |\n", rows, pair.firstInstall[k],
                         pair.firstInstall[k] * 1000.0 / rows, Fastest(pair.install[k].library) * 1000.0 / rows);
+        }
+    }
+
+    std::printf("\nWhat capturing the access lists for rollback adds to the cost action: the capture alone\n"
+                "over the objects the text names, all in place, against the whole action (fastest of each):\n\n");
+    std::printf("|      N | capture ms | us/object | cost action ms | share |\n");
+    std::printf("|-------:|-----------:|----------:|---------------:|------:|\n");
+    for (const PairResult& pair : pairs) {
+        for (int k = 0; k < 2; ++k) {
+            int rows = pair.rows * (k + 1);
+            double ms = Fastest(pair.capture[k]);
+            double cost = Fastest(pair.cost[k].library);
+            std::printf("| %6d | %10.1f | %9.1f | %14.1f | %4.1f%% |\n", rows, ms, ms * 1000.0 / rows, cost,
+                        100.0 * ms / cost);
         }
     }
 
