@@ -107,6 +107,8 @@ PSID ResolveSidForAccountName(CSecurityFunctions& security, qx::log_sink& log, c
 {
     log.Log(FormatText(L"ResolveSidForAccountName: looking up account name '%s'", name.c_str()));
     if (name.empty()) {
+        // Nothing was looked up: the code the log call may have left must not stand for it.
+        ::SetLastError(ERROR_SUCCESS);
         return nullptr;
     }
 
