@@ -1,7 +1,5 @@
 #include "InstallerFixture.h"
 
-#include "msi/InstallerLog.h"
-
 namespace qxtest {
 
 ActionLibrary::ActionLibrary()
@@ -12,21 +10,28 @@ ActionLibrary::ActionLibrary()
     m_module.reset(::LoadLibraryW((folder + L"QXLockPermissions.dll").c_str()));
 }
 
-ActionLibrary::Action ActionLibrary::ByName(const char* name) const
+LogCapture::LogCapture()
+    : m_previousHandler(::MsiSetExternalUIW(&LogCapture::Handler, INSTALLLOGMODE_INFO, this)),
+      m_previousLevel(::MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr))
 {
-    return reinterpret_cast<Action>(reinterpret_cast<void*>(::GetProcAddress(m_module.get(), name)));
 }
 
-UINT ExecuteSql(MSIHANDLE database, const std::wstring& query)
+LogCapture::~LogCapture()
 {
-    qx::unique_msihandle view;
-    UINT result = ::MsiDatabaseOpenViewW(database, query.c_str(), view.put());
-    return result == ERROR_SUCCESS ? ::MsiViewExecute(view.get(), 0) : result;
+    ::MsiSetExternalUIW(m_previousHandler, m_previousHandler ? INSTALLLOGMODE_INFO : 0, nullptr);
+    ::MsiSetInternalUI(m_previousLevel, nullptr);
 }
 
-void SessionLog::Log(const _stringx<>& message)
+int WINAPI LogCapture::Handler(LPVOID context, UINT messageType, LPCWSTR message)
 {
-    WriteLogLine(m_session.get(), message);
+    // Our lines read "Qelmora h:mm:ss: text"; the installer expands [Time].
+    const std::wstring line = message ? message : L"";
+    const std::size_t separator = line.find(L": ", 8);
+    if ((messageType & 0xFF000000u) == INSTALLMESSAGE_INFO && line.compare(0, 8, L"Qelmora ") == 0 &&
+        separator != std::wstring::npos) {
+        static_cast<LogCapture*>(context)->m_messages.push_back(line.substr(separator + 2));
+    }
+    return IDOK;
 }
 
 InstallerSession InstallerTest::Layers()
@@ -49,6 +54,11 @@ void InstallerTest::StartSession(const PackageBuilder& builder)
     std::wstring error;
     m_package = builder.Build(&error);
     ASSERT_TRUE(m_package) << std::string(error.begin(), error.end());
+    RestartSession();
+}
+
+void InstallerTest::RestartSession()
+{
     m_database.reset();
     m_session.reset();
     ASSERT_EQ(0u, ::MsiOpenPackageW(m_package->Path().c_str(), m_session.put()));
@@ -57,25 +67,11 @@ void InstallerTest::StartSession(const PackageBuilder& builder)
     }
 }
 
-std::wstring InstallerTest::GetProperty(const wchar_t* name) const
-{
-    DWORD size = 0;
-    wchar_t empty[1] = {};
-    ::MsiGetPropertyW(m_session.get(), name, empty, &size);
-    std::wstring value(size + 1, L'\0');
-    size = static_cast<DWORD>(value.size());
-    value.resize(::MsiGetPropertyW(m_session.get(), name, &value[0], &size) == ERROR_SUCCESS ? size : 0);
-    return value;
-}
-
 UINT InstallerTest::RunExport(const char* name)
 {
     ActionLibrary::Action action = m_library.ByName(name);
-    if (!action) {
-        ADD_FAILURE() << name << " is not exported";
-        return ERROR_PROC_NOT_FOUND;
-    }
-    return action(Session());
+    EXPECT_TRUE(action) << name << " is not exported";
+    return action ? action(Session()) : ERROR_PROC_NOT_FOUND;
 }
 
 } // namespace qxtest

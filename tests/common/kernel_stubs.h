@@ -43,3 +43,28 @@ private:
         return stubs;
     }
 };
+
+// For a scope, this process is a 32-bit one on 64-bit Windows whose file-system
+// redirection switches are counted: off() is how many switch-offs are in force.
+class scoped_wow64 {
+public:
+    scoped_wow64()
+        : m_stubs{stub("IsWow64Process", &IsWow64), stub("Wow64DisableWow64FsRedirection", &Disable),
+                  stub("Wow64RevertWow64FsRedirection", &Revert)}
+    {
+        depth() = 0;
+    }
+    static int off() { return depth(); }
+
+private:
+    static int& depth()
+    {
+        static int switchedOff = 0;
+        return switchedOff;
+    }
+    static BOOL WINAPI IsWow64(HANDLE, PBOOL wow64) { return *wow64 = TRUE; }
+    static BOOL WINAPI Disable(PVOID* state) { return *state = nullptr, ++depth(), TRUE; }
+    static BOOL WINAPI Revert(PVOID) { return --depth(), TRUE; }
+
+    scoped_kernel_stubs m_stubs;
+};

@@ -1,5 +1,5 @@
-// Wine cannot present a drive as a mapped network drive, so the decisions of
-// ConvertToUniversalPath are checked through its substitutable system calls.
+// Wine cannot present a mapped network drive, so ConvertToUniversalPath is
+// checked through the system calls it takes as parameters.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,88 +10,66 @@
 
 namespace {
 
-struct Recorder {
-    std::vector<std::wstring> driveRoots;
-    int universalCalls = 0;
-    DWORD firstAnswer = NO_ERROR; // ERROR_MORE_DATA makes the first call ask for a larger buffer
-    DWORD finalAnswer = NO_ERROR;
-    std::wstring universalName = L"\\\\server\\share\\app\\data";
-};
-Recorder g_recorder;
+std::vector<std::wstring> g_roots; // every drive root asked about
+std::vector<DWORD> g_sizes;        // the buffer size of every universal-name call
+DWORD g_failure = NO_ERROR;
+std::wstring g_universal;
 
-UINT WINAPI FakeDriveType(LPCWSTR root)
+UINT WINAPI DriveType(LPCWSTR root)
 {
-    g_recorder.driveRoots.push_back(root ? root : L"");
-    return root && (root[0] == L'Z' || root[0] == L'z') ? DRIVE_REMOTE : DRIVE_FIXED;
+    g_roots.push_back(root);
+    return root[0] == L'Z' ? DRIVE_REMOTE : DRIVE_FIXED;
 }
 
-DWORD WINAPI FakeUniversalName(LPCWSTR /*path*/, DWORD level, LPVOID buffer, LPDWORD size)
+DWORD WINAPI UniversalName(LPCWSTR, DWORD level, LPVOID buffer, LPDWORD size)
 {
-    ++g_recorder.universalCalls;
-    if (level != UNIVERSAL_NAME_INFO_LEVEL) {
-        return ERROR_INVALID_LEVEL;
+    g_sizes.push_back(*size);
+    const DWORD needed = static_cast<DWORD>(sizeof(UNIVERSAL_NAME_INFOW) + (g_universal.size() + 1) * 2);
+    if (level != UNIVERSAL_NAME_INFO_LEVEL || g_failure != NO_ERROR) {
+        return level != UNIVERSAL_NAME_INFO_LEVEL ? ERROR_INVALID_LEVEL : g_failure;
     }
-    DWORD needed = static_cast<DWORD>(sizeof(UNIVERSAL_NAME_INFOW) + (g_recorder.universalName.size() + 1) * 2);
-    if (g_recorder.universalCalls == 1 && g_recorder.firstAnswer == ERROR_MORE_DATA) {
+    if (*size < needed) {
         *size = needed;
         return ERROR_MORE_DATA;
     }
-    if (g_recorder.finalAnswer != NO_ERROR) {
-        return g_recorder.finalAnswer;
-    }
-    if (*size < needed) {
-        return ERROR_MORE_DATA;
-    }
     auto* info = static_cast<UNIVERSAL_NAME_INFOW*>(buffer);
-    auto* text = reinterpret_cast<wchar_t*>(info + 1);
-    std::memcpy(text, g_recorder.universalName.c_str(), (g_recorder.universalName.size() + 1) * 2);
-    info->lpUniversalName = text;
+    info->lpUniversalName = reinterpret_cast<wchar_t*>(info + 1);
+    std::memcpy(info->lpUniversalName, g_universal.c_str(), (g_universal.size() + 1) * 2);
     return NO_ERROR;
 }
 
-std::wstring Convert(const wchar_t* path)
+TEST(UniversalPath, OnlyMappedDrivesBecomeUniversalNames)
 {
+    const std::wstring share = L"\\\\server\\share\\";
+    const struct {
+        const wchar_t* path;
+        std::wstring universal; // what the system knows
+        DWORD failure;
+        std::wstring converted;
+        std::vector<std::wstring> roots;
+        std::size_t calls;
+    } cases[] = {
+        {L"Z:\\app", share + L"app", NO_ERROR, share + L"app", {L"Z:"}, 1},
+        // Too long for the first buffer: the size the system asks for, once more.
+        {L"Z:\\deep", share + std::wstring(400, L'x'), NO_ERROR, share + std::wstring(400, L'x'), {L"Z:"}, 2},
+        {L"Z:\\app", share + L"app", ERROR_NOT_CONNECTED, L"Z:\\app", {L"Z:"}, 1},
+        {L"C:\\Program Files\\App\\", share, NO_ERROR, L"C:\\Program Files\\App\\", {L"C:"}, 0},
+        {L"\\\\other\\share\\x", share, NO_ERROR, L"\\\\other\\share\\x", {}, 0}, // universal already
+    };
     UniversalNameCalls calls;
-    calls.getDriveType = &FakeDriveType;
-    calls.getUniversalName = &FakeUniversalName;
-    _stringx<> converted(path);
-    ConvertToUniversalPath(converted, calls);
-    return converted.str();
+    calls.getDriveType = &DriveType;
+    calls.getUniversalName = &UniversalName;
+    for (const auto& c : cases) {
+        g_roots.clear();
+        g_sizes.clear();
+        g_universal = c.universal;
+        g_failure = c.failure;
+        _stringx<> path(c.path);
+        ConvertToUniversalPath(path, calls);
+        EXPECT_EQ(c.converted, path.str()) << c.path;
+        EXPECT_EQ(c.roots, g_roots) << c.path;
+        EXPECT_EQ(c.calls, g_sizes.size()) << c.path;
+    }
 }
-
-class UniversalPath : public ::testing::Test {
-protected:
-    void SetUp() override { g_recorder = Recorder(); }
-};
 
 } // namespace
-
-TEST_F(UniversalPath, MappedDriveBecomesUniversalName)
-{
-    EXPECT_EQ(Convert(L"Z:\\app\\data"), L"\\\\server\\share\\app\\data");
-    // The drive root is asked for without a trailing backslash.
-    EXPECT_EQ(g_recorder.driveRoots, std::vector<std::wstring>{L"Z:"});
-    EXPECT_EQ(g_recorder.universalCalls, 1);
-}
-
-TEST_F(UniversalPath, LargerBufferIsAskedForOnce)
-{
-    g_recorder.firstAnswer = ERROR_MORE_DATA;
-    g_recorder.universalName = L"\\\\server\\share\\" + std::wstring(400, L'x');
-    EXPECT_EQ(Convert(L"Z:\\deep"), g_recorder.universalName);
-    EXPECT_EQ(g_recorder.universalCalls, 2);
-}
-
-TEST_F(UniversalPath, PathsThatAreNotOnMappedDrivesStayAsTheyAre)
-{
-    EXPECT_EQ(Convert(L"\\\\other\\share\\x"), L"\\\\other\\share\\x");
-    EXPECT_TRUE(g_recorder.driveRoots.empty()); // already universal: no system call
-    EXPECT_EQ(Convert(L"C:\\Program Files\\App\\"), L"C:\\Program Files\\App\\");
-    EXPECT_EQ(g_recorder.universalCalls, 0);
-}
-
-TEST_F(UniversalPath, FailedLookupLeavesThePath)
-{
-    g_recorder.finalAnswer = ERROR_NOT_CONNECTED;
-    EXPECT_EQ(Convert(L"Z:\\app"), L"Z:\\app");
-}

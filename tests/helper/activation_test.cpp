@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <aclapi.h>
-#include <sddl.h>
 #include <tlhelp32.h>
 
 #include <set>
@@ -13,6 +11,7 @@
 #include "HelperTestSupport.h"
 #include "RecordingLog.h"
 #include "RpcService.h"
+#include "SecurityTestSupport.h"
 #include "helper64/CreateBitUtilsHelper.h"
 #include "helper64/ExtractHelper.h"
 #include "helper64/HelperRoute.h"
@@ -81,22 +80,6 @@ std::set<std::wstring> HelperRegistrations()
     return names;
 }
 
-// The DACL of HKLM\<subKey> in this process's view as security descriptor text.
-std::wstring DaclText(const std::wstring& subKey)
-{
-    std::wstring name = L"MACHINE\\" + subKey;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    LPWSTR text = nullptr;
-    EXPECT_EQ(ERROR_SUCCESS, ::GetNamedSecurityInfoW(&name[0], SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr,
-                                                     nullptr, nullptr, nullptr, &descriptor));
-    ::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
-                                                           &text, nullptr);
-    std::wstring result = text ? text : L"";
-    ::LocalFree(text);
-    ::LocalFree(descriptor);
-    return result;
-}
-
 // COM for the test thread; no helper may outlive a test.
 class HelperActivation : public ::testing::Test {
 protected:
@@ -119,13 +102,8 @@ TEST_F(HelperActivation, ApplyItemSetsTheRegistryItemInTheHelperProcess)
     ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                                                nullptr, key.put(), nullptr));
     key.reset();
-    PermissionsItem item;
-    item.m_strObjectName = (L"MACHINE\\" + subKey).c_str();
-    item.m_kind = LockObjectKind::Registry;
-    item.m_objectType = SE_REGISTRY_KEY;
-    item.m_strUser = L"S-1-5-32-546"; // Guests
-    item.m_dwPermission = KEY_READ;
-    item.m_dwFlags = LOCKPERM_COMPONENT_64BIT | LOCKPERM_NO_PROPAGATE;
+    const PermissionsItem item = qxtest::MakeItem(L"MACHINE\\" + subKey, LockObjectKind::Registry, L"S-1-5-32-546",
+                                                  KEY_READ, LOCKPERM_COMPONENT_64BIT | LOCKPERM_NO_PROPAGATE);
     auto realHelper = [this](IQXBEWUtils** helper) {
         return CreateBitUtilsHelper(m_logger, HelperPath().c_str(), helper);
     };
@@ -133,7 +111,8 @@ TEST_F(HelperActivation, ApplyItemSetsTheRegistryItemInTheHelperProcess)
     // The access-entry messages belong to the helper process: only the route's line is here.
     EXPECT_EQ(std::vector<std::wstring>{L"Processing registry object 'MACHINE\\" + subKey + L"' in 64-bit outproc"},
               m_logger.lines);
-    EXPECT_NE(std::wstring::npos, DaclText(subKey).find(L"(A;NP;KR;;;BG)")) << DaclText(subKey);
+    EXPECT_NE(std::wstring::npos, qxtest::DaclText(L"MACHINE\\" + subKey).find(L"(A;NP;KR;;;BG)"))
+        << qxtest::DaclText(L"MACHINE\\" + subKey);
     EXPECT_EQ(ERROR_SUCCESS, ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, subKey.c_str()));
 }
 
@@ -195,6 +174,7 @@ TEST_F(HelperActivation, ExtractedHelperServesOneItemAndLeavesNothing)
         EXPECT_EQ(static_cast<ULONG>(ERROR_FILE_NOT_FOUND), result);
     }
     EXPECT_EQ(0u, ProcessCount(program.c_str())) << "the helper outlived its proxy";
+    EXPECT_EQ(0, qx::module_lock_count()) << "the proxy kept its lock on the library";
     RemoveHelperExecutable(path.c_str());
     EXPECT_FALSE(fs::exists(path));
     EXPECT_FALSE(fs::exists(fs::path(path).parent_path()));

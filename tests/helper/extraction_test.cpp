@@ -5,6 +5,7 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "HelperTestSupport.h"
 #include "RecordingLog.h"
@@ -51,10 +52,6 @@ TEST(HelperExtraction, WritesANewGuidFolderWithOneTempFile)
     }
 }
 
-} // namespace
-
-namespace {
-
 DWORD WINAPI DeniedCreateDirectory(LPCWSTR, LPSECURITY_ATTRIBUTES)
 {
     ::SetLastError(ERROR_ACCESS_DENIED);
@@ -78,26 +75,33 @@ TEST(HelperExtraction, WithoutItsOwnFolderNothingIsWritten)
     EXPECT_EQ(before, FolderEntries(TempFolder())) << "something was written into the temporary folder";
 }
 
-// However a helper path came about, its removal never takes the temporary folder
-// itself, even when that folder is left empty.
-TEST(HelperExtraction, RemovalNeverTakesTheTemporaryFolder)
+// The helper may hold its image open for a moment after it ends: the file is tried
+// again until it goes, and its folder with it, but never the temporary folder.
+TEST(HelperExtraction, RemovalRetriesAndNeverTakesTheTemporaryFolder)
 {
     const std::wstring scratch = TempFolder() + L"qxtemp" + std::to_wstring(::GetCurrentProcessId()) + L"\\";
-    ASSERT_TRUE(RemoveFolder(scratch));
-    ASSERT_TRUE(fs::create_directories(scratch));
-    wchar_t saved[MAX_PATH] = {};
-    ::GetEnvironmentVariableW(L"TMP", saved, MAX_PATH);
-    ASSERT_TRUE(::SetEnvironmentVariableW(L"TMP", scratch.c_str()));
-    ASSERT_EQ(scratch, TempFolder());
-    const std::wstring file = scratch + L"wac1.tmp";
-    ASSERT_TRUE(qx::unique_file(::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr)));
-
-    RemoveHelperExecutable(file.c_str());
-
-    ::SetEnvironmentVariableW(L"TMP", saved[0] ? saved : nullptr);
-    EXPECT_FALSE(fs::exists(file));
-    EXPECT_TRUE(fs::is_directory(scratch)) << "the temporary folder was removed";
-    EXPECT_TRUE(RemoveFolder(scratch));
+    for (bool temporary : {false, true}) {
+        SCOPED_TRACE(temporary ? "in the temporary folder itself" : "in a folder of its own");
+        ASSERT_TRUE(RemoveFolder(scratch));
+        ASSERT_TRUE(fs::create_directories(scratch + L"own"));
+        wchar_t saved[MAX_PATH] = {};
+        ::GetEnvironmentVariableW(L"TMP", saved, MAX_PATH);
+        ASSERT_TRUE(::SetEnvironmentVariableW(L"TMP", scratch.c_str()));
+        const std::wstring file = scratch + (temporary ? L"wac1.tmp" : L"own\\wac1.tmp");
+        // Held without delete sharing for the first attempt and a bit of the next wait.
+        HANDLE held = ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, held);
+        std::thread releaser([held] {
+            ::Sleep(700);
+            ::CloseHandle(held);
+        });
+        RemoveHelperExecutable(file.c_str());
+        releaser.join();
+        ::SetEnvironmentVariableW(L"TMP", saved[0] ? saved : nullptr);
+        EXPECT_FALSE(fs::exists(file));
+        EXPECT_EQ(temporary, fs::exists(fs::path(file).parent_path())) << "the folder";
+        EXPECT_TRUE(RemoveFolder(scratch));
+    }
 }
 
 } // namespace

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ApplyTestSupport.h"
+#include "SecurityTestSupport.h"
 #include "helper64/QXBEWUtils.h"
 #include "helper64/qxbew/CallerSecurity.h"
 #include "helper64/qxbew/HelperObject.h"
@@ -106,7 +106,7 @@ HRESULT WINAPI RecordingInitializeSecurity(PSECURITY_DESCRIPTOR descriptor, LONG
 TEST(HelperObject, OnlyLocalSystemAdministratorsAndItsOwnAccountMayCall)
 {
     ASSERT_EQ(S_OK, RestrictCallers(&RecordingInitializeSecurity));
-    const std::wstring self = applytest::CurrentUserSid();
+    const std::wstring self = qxtest::CurrentUserSid();
     ASSERT_FALSE(self.empty());
     // Calls and local calls (0x3, which the text writes as CCDC) for each of the
     // three, nothing for anyone else.

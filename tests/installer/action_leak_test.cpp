@@ -1,14 +1,11 @@
-// Both exported actions called a thousand times in this process, over items that
-// take every route (applied, ignored failures, looked-up and unknown accounts, the
-// missing 64-bit helper): kernel handles, installer handles and private bytes must
-// come out where they went in.
+// Both exported actions called a thousand times over items of every route: kernel
+// handles, installer handles and private bytes must come out where they went in.
 #include "InstallerFixture.h"
-#include "ApplyTestSupport.h"
+#include "SecurityTestSupport.h"
 
 #include <psapi.h>
 
 using namespace qxtest;
-using namespace applytest;
 
 namespace {
 
@@ -46,16 +43,7 @@ SIZE_T PrivateBytes()
     return counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
 }
 
-class ActionLeakTest : public InstallerTest {
-protected:
-    UINT Run(const char* name, MSIHANDLE session)
-    {
-        ActionLibrary::Action action = m_library.ByName(name);
-        return action ? action(session) : ERROR_PROC_NOT_FOUND;
-    }
-
-    ActionLibrary m_library;
-};
+class ActionLeakTest : public InstallerTest { };
 
 TEST_F(ActionLeakTest, ThousandCallsOfEachActionLeaveNothingBehind)
 {
@@ -85,26 +73,32 @@ TEST_F(ActionLeakTest, ThousandCallsOfEachActionLeaveNothingBehind)
                                      {L"Key", L"Registry", nullptr, L"Administrators", 0x20019, 0}});
     ASSERT_NO_FATAL_FAILURE(StartSession(builder));
 
-    TestObject key(TestObject::Kind::Key, L"Leak");
-    TestObject file(TestObject::Kind::File, L"Leak");
-    const std::wstring missing = TemporaryPath(L"Missing.txt");
+    TestKey key(L"Leak");
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    struct File {
+        std::wstring name;
+        ~File() { ::DeleteFileW(name.c_str()); }
+    } file{std::wstring(temp) + L"QXLockTests-Leak.txt"};
+    qx::unique_file(::CreateFileW(file.name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    const std::wstring missing = std::wstring(temp) + L"QXLockTests-Missing.txt";
     const std::wstring data = key.Name() + L"|Registry||Everyone|131097|8*" + key.Name() +
-                              L"|Registry||SYSTEM|131097|8*" + file.Name() + L"|File||s-1-5-32-545|1179785|9*" +
-                              missing + L"|File||Users|1179785|4*" + file.Name() + L"|File|QX|nobody-qx|1|4*" +
-                              key.Name() + L"|Registry||Everyone|131097|22";
+                              L"|Registry||SYSTEM|131097|8*" + file.name + L"|File||s-1-5-32-545|1179785|9*" + missing +
+                              L"|File||Users|1179785|4*" + file.name + L"|File|QX|nobody-qx|1|4*" + key.Name() +
+                              L"|Registry||Everyone|131097|22";
     ASSERT_EQ(SetProperty(L"CustomActionData", data), 0u);
 
     auto callBoth = [&](int times) {
         for (int i = 0; i < times; ++i) {
-            ASSERT_EQ(Run("QXLockPermissionsCostAction", Session()), 0u) << "call " << i;
-            ASSERT_EQ(Run("QXLockPermissionsInstallAction", Session()), 0u) << "call " << i;
+            ASSERT_EQ(RunExport("QXLockPermissionsCostAction"), 0u) << "call " << i;
+            ASSERT_EQ(RunExport("QXLockPermissionsInstallAction"), 0u) << "call " << i;
             m_log.Clear(); // the capture's own lines would grow the heap
         }
     };
     // First calls fill caches that stay: the installer's string table, COM's apartment
     // bookkeeping, the heaps' free lists.
     ASSERT_NO_FATAL_FAILURE(callBoth(50));
-    ASSERT_FALSE(GetProperty(L"QXLockPermissionsInstall").empty());
+    ASSERT_FALSE(::GetProperty(Session(), L"QXLockPermissionsInstall").empty());
     const DWORD handlesBefore = KernelHandleCount();
     const SIZE_T privateBefore = PrivateBytes();
 

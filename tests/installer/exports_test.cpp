@@ -1,51 +1,28 @@
-// The exported entry points, called in the built DLL the way the installer calls them.
+// The exported entry points, by name and ordinal, the frame around them (no
+// exception leaves it, and every failure is one log line and 1603), and what the
+// end-to-end tests cannot give the actions: bad data, another apartment.
+#include <stdexcept>
 #include <thread>
 
 #include "InstallerFixture.h"
+#include "entry/ActionGuard.h"
+#include "entry/LockPermissionsManager.h"
+#include "msi/Properties.h"
+#include "msi/Views.h"
 
 using namespace qxtest;
 
 namespace {
 
-const wchar_t kNotPresent[] = L"Qelmora permissions table not present, skipping action...";
-
-class ExportsTest : public InstallerTest { };
-
-} // namespace
-
-// Only a package without the lock table is skipped: a temporary one counts.
-TEST_F(ExportsTest, CostActionSkipsOnlyWithoutLockTable)
-{
-    for (bool temporaryTable : {false, true}) {
-        SCOPED_TRACE(temporaryTable ? "temporary" : "absent");
-        ASSERT_NO_FATAL_FAILURE(StartSession(PackageBuilder()));
-        if (temporaryTable) {
-            qx::unique_msihandle database(::MsiGetActiveDatabase(Session()));
-            ASSERT_EQ(0u, ExecuteSql(database.get(),
-                                     L"CREATE TABLE `QXLockPermissions` (`LockObject` CHAR(72) NOT NULL "
-                                     L"TEMPORARY, `Table` CHAR(32) TEMPORARY PRIMARY KEY `LockObject`) HOLD"));
-        }
-        // A sentinel shows whether the action wrote the property at all.
-        ASSERT_EQ(0u, SetProperty(L"QXLockPermissionsInstall", L"sentinel"));
+class ExportsTest : public InstallerTest {
+protected:
+    UINT Run(const char* action, const std::wstring& data)
+    {
+        EXPECT_EQ(0u, SetProperty(L"CustomActionData", data));
         m_log.Clear();
-
-        UINT result = RunExport("QXLockPermissionsCostAction");
-
-        EXPECT_EQ(0u, result);
-        EXPECT_EQ(temporaryTable ? std::vector<std::wstring>{} : std::vector<std::wstring>{kNotPresent},
-                  m_log.LibraryMessages());
-        EXPECT_EQ(temporaryTable ? L"" : L"sentinel", GetProperty(L"QXLockPermissionsInstall"));
-        m_session.reset();
+        return RunExport(action);
     }
-}
-
-TEST_F(ExportsTest, InstallActionSucceedsWithoutData)
-{
-    ASSERT_NO_FATAL_FAILURE(StartSession(PackageBuilder()));
-
-    EXPECT_EQ(0u, RunExport("QXLockPermissionsInstallAction"));
-    EXPECT_EQ(std::vector<std::wstring>{L"No permissions items present. Skipping action..."}, m_log.LibraryMessages());
-}
+};
 
 // Packages may name the entry points by ordinal too.
 TEST_F(ExportsTest, OrdinalsOneTwoAndThreeAreTheActions)
@@ -54,33 +31,91 @@ TEST_F(ExportsTest, OrdinalsOneTwoAndThreeAreTheActions)
                            "QXLockPermissionsRollbackAction"};
     for (WORD ordinal : {1, 2, 3}) {
         FARPROC byOrdinal = ::GetProcAddress(m_library.Module(), MAKEINTRESOURCEA(ordinal));
-        ASSERT_NE(byOrdinal, nullptr) << "ordinal " << ordinal;
-        EXPECT_EQ(reinterpret_cast<void*>(byOrdinal), reinterpret_cast<void*>(m_library.ByName(names[ordinal - 1])))
-            << "ordinal " << ordinal;
+        ASSERT_NE(nullptr, byOrdinal) << ordinal;
+        EXPECT_EQ(reinterpret_cast<void*>(m_library.ByName(names[ordinal - 1])), reinterpret_cast<void*>(byOrdinal));
     }
 }
 
-// An action called on a thread that is already in the multithreaded apartment
-// cannot have its own; it must leave the thread's COM as it found it.
+UINT ThrowsInstallerFailure(MSIHANDLE hInstall)
+{
+    CQxLockPermissionsManager manager(hInstall); // gone, with its database handle, before the guard logs
+    CheckMsiResult(1627, L"MsiViewExecute");
+    return 0;
+}
+
+TEST_F(ExportsTest, GuardTurnsEveryFailureIntoOneLineAnd1603)
+{
+    ASSERT_NO_FATAL_FAILURE(StartSession(PackageBuilder()));
+    wchar_t text[512] = {};
+    ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, 0x8007065B, 0, text, 512,
+                     nullptr);
+    const std::pair<UINT (*)(MSIHANDLE), std::vector<std::wstring>> cases[] = {
+        {[](MSIHANDLE) -> UINT { return 0; }, {}},
+        {&ThrowsInstallerFailure,
+         {L"Installer call failed, error 8007065b: " + std::wstring(text) + L"MsiViewExecute()"}},
+        {[](MSIHANDLE) -> UINT { throw std::runtime_error("disk on fire"); }, {L"Unexpected failure: disk on fire"}},
+        {[](MSIHANDLE) -> UINT { throw 42; }, {L"Unexpected failure"}}};
+    for (const auto& c : cases) {
+        m_log.Clear();
+        EXPECT_EQ(c.second.empty() ? 0u : 1603u, qx::RunGuardedAction(Session(), [&] { return c.first(Session()); }));
+        EXPECT_EQ(c.second, m_log.LibraryMessages());
+    }
+}
+
+// Installer text of any length takes a second read when the first buffer is short.
+TEST_F(ExportsTest, InstallerTextOfAnyLengthIsReadWhole)
+{
+    ASSERT_NO_FATAL_FAILURE(StartSession(PackageBuilder().Property(L"QXUser", L"alice")));
+    EXPECT_EQ(L"DOMAIN\\alice", FormatInstallerText(Session(), L"DOMAIN\\[QXUser][QXMissing]").str());
+    for (std::size_t length : {259u, 260u, 261u, 2047u, 2048u, 5000u}) {
+        const std::wstring value = std::wstring(length - 1, L'v') + L"!";
+        qx::unique_msihandle record(::MsiCreateRecord(1));
+        ASSERT_EQ(0u, SetProperty(L"QXValue", value));
+        ASSERT_EQ(0u, ::MsiRecordSetStringW(record.get(), 1, value.c_str()));
+        EXPECT_EQ(value, ::GetProperty(Session(), L"QXValue").str()) << length;
+        EXPECT_EQ(value, FormatInstallerText(Session(), L"[QXValue]").str()) << length;
+        EXPECT_EQ(value, GetRecordString(record.get(), 1)) << length;
+    }
+}
+
+// A failing rollback action would end the rollback: whatever its data, it gives 0.
+TEST_F(ExportsTest, BadDataFailsTheInstallActionButNeverTheRollback)
+{
+    ASSERT_NO_FATAL_FAILURE(StartSession(PackageBuilder()));
+    EXPECT_EQ(1603u, Run("QXLockPermissionsInstallAction", L"MACHINE\\Software\\QXLockTests|Registry||Everyone|1"));
+    EXPECT_EQ((std::vector<std::wstring>{L"Item contains invalid data",
+                                         L"Error returned from GetItemsFromCustomActionData: 0x00000057"}),
+              m_log.LibraryMessages());
+    const struct {
+        const wchar_t* data;
+        std::vector<std::wstring> lines;
+    } rows[] = {{L"", {L"No access lists to restore. Skipping action..."}},
+                {L"MACHINE\\Software\\QXLockNoSuchKey|4|0|D:(A;;KA;;;BA)",
+                 {L"Failed to restore access list of 'MACHINE\\Software\\QXLockNoSuchKey', error 0x00000002"}}};
+    for (const auto& row : rows) {
+        EXPECT_EQ(0u, Run("QXLockPermissionsRollbackAction", row.data));
+        EXPECT_EQ(row.lines, m_log.LibraryMessages());
+    }
+}
+
+// A thread already in the multithreaded apartment cannot have another: the action
+// leaves its COM as it found it.
 TEST_F(ExportsTest, ThreadInAnotherApartmentKeepsIt)
 {
     ASSERT_NO_FATAL_FAILURE(StartSession(PackageBuilder()));
-    ASSERT_EQ(0u, SetProperty(L"CustomActionData", L"MACHINE\\Software\\QXLockNoSuchKey|Registry||Users|1|12"));
-    UINT result = 0;
+    UINT result = 1;
     HRESULT again = E_FAIL;
     std::thread caller([&] {
-        if (FAILED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
-            return;
-        }
-        result = RunExport("QXLockPermissionsInstallAction");
-        // S_FALSE: still initialised; S_OK would mean the action took the thread's own away.
-        again = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        if (SUCCEEDED(again)) {
+        if (SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
+            result = Run("QXLockPermissionsInstallAction", L"MACHINE\\Software\\QXLockNoSuchKey|Registry||Users|1|12");
+            again = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED); // S_FALSE: still in it
+            ::CoUninitialize();
             ::CoUninitialize();
         }
-        ::CoUninitialize();
     });
     caller.join();
     EXPECT_EQ(0u, result);
     EXPECT_EQ(S_FALSE, again);
 }
+
+} // namespace

@@ -1,15 +1,65 @@
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "kernel_stubs.h"
 #include "support/files.h"
+#include "support/temp_files.h"
 
 namespace {
 
+const std::wstring kGuidFolder = L"\\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\}\\\\";
+
+// A folder of the test's own under the temporary folder, removed at its end.
+struct ScratchFolder {
+    std::wstring path;
+    ScratchFolder()
+    {
+        wchar_t temp[MAX_PATH + 1] = {};
+        ::GetTempPathW(MAX_PATH, temp);
+        path = std::wstring(temp) + L"qxtest-" + std::to_wstring(::GetCurrentProcessId()) + L"\\";
+        ::CreateDirectoryW(path.c_str(), nullptr);
+    }
+    ~ScratchFolder()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    // Whether name is a name in this folder that matches pattern.
+    bool Holds(const std::wstring& name, const std::wstring& pattern) const
+    {
+        return name.compare(0, path.size(), path) == 0 &&
+               std::regex_match(name.substr(path.size()), std::wregex(pattern));
+    }
+};
+
+// The folder the helper is written into is checked where it is made (tests/helper);
+// this is the one for a user without administrator rights.
+TEST(TempFiles, UniqueNamesOfFilesAreLeftUnmadeOfFoldersMade)
+{
+    ScratchFolder scratch;
+    // Windows pads the number to four hex digits, Wine does not.
+    const struct {
+        bool file;
+        const wchar_t* extension;
+        std::wstring base, pattern;
+    } cases[] = {{true, L"log", scratch.path + L"for files", L"for files\\\\_qx[0-9A-Fa-f]{1,4}\\.log"},
+                 {false, L"", scratch.path + L"new\\deeper", L"new\\\\deeper\\\\" + kGuidFolder}};
+    for (const auto& c : cases) {
+        const std::wstring made = qx::unique_temp_name(c.file, c.extension, c.base.c_str(), false).str();
+        EXPECT_TRUE(scratch.Holds(made, c.pattern)) << made;
+        EXPECT_EQ(!c.file, std::filesystem::exists(made)) << made;
+        EXPECT_TRUE(std::filesystem::is_directory(c.base)) << c.base;
+    }
+}
+
 std::vector<std::wstring> g_created; // every folder creation asked of the system
-DWORD g_creationError = 0;           // what each creation fails with; 0: it succeeds
+DWORD g_creationError = 0;           // what each fails with; 0: it succeeds
 
 BOOL WINAPI RecordCreation(LPCWSTR path, LPSECURITY_ATTRIBUTES)
 {
@@ -18,28 +68,26 @@ BOOL WINAPI RecordCreation(LPCWSTR path, LPSECURITY_ATTRIBUTES)
     return g_creationError == 0;
 }
 
-} // namespace
-
-TEST(Files, CreateDirectoryTreeCreatesEachLevelBelowTheDriveOrShare)
+// Paths are joined and split by the cost tests; making a tree is checked here.
+TEST(Paths, CreateDirectoryTreeCreatesEachLevelBelowTheDriveOrShare)
 {
     const struct {
         const wchar_t* path;
         DWORD error;
         bool made;
         std::vector<std::wstring> created;
-    } cases[] = {
-        {L"C:\\a\\b", 0, true, {L"C:\\a\\", L"C:\\a\\b\\"}},
-        {L"C:\\a\\b\\", ERROR_ALREADY_EXISTS, true, {L"C:\\a\\", L"C:\\a\\b\\"}},
-        {L"C:\\x\\y\\z", ERROR_ACCESS_DENIED, false, {L"C:\\x\\"}}, // stops at the first real failure
-        {L"\\\\server\\share\\x\\y", 0, true, {L"\\\\server\\share\\x\\", L"\\\\server\\share\\x\\y\\"}},
-        {L"\\\\server\\share\\", 0, true, {}},
-        {L"\\\\server", 0, true, {}},
-    };
+    } cases[] = {{L"C:\\a\\b", 0, true, {L"C:\\a\\", L"C:\\a\\b\\"}},
+                 {L"C:\\a\\b\\", ERROR_ALREADY_EXISTS, true, {L"C:\\a\\", L"C:\\a\\b\\"}},
+                 {L"C:\\x\\y\\z", ERROR_ACCESS_DENIED, false, {L"C:\\x\\"}},
+                 {L"\\\\server\\share\\x\\y", 0, true, {L"\\\\server\\share\\x\\", L"\\\\server\\share\\x\\y\\"}},
+                 {L"\\\\server\\share\\", 0, true, {}}};
     scoped_kernel_stubs stubs{stub("CreateDirectoryW", RecordCreation)};
     for (const auto& c : cases) {
         g_created.clear();
         g_creationError = c.error;
-        EXPECT_EQ(qx::create_directory_tree(c.path), c.made) << c.path;
-        EXPECT_EQ(g_created, c.created) << c.path;
+        EXPECT_EQ(c.made, qx::create_directory_tree(c.path)) << c.path;
+        EXPECT_EQ(c.created, g_created) << c.path;
     }
 }
+
+} // namespace

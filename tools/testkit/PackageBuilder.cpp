@@ -6,26 +6,21 @@
 
 #include <algorithm>
 #include <cwchar>
-#include <iterator>
+#include <filesystem>
+#include <fstream>
 
 #include "msi/MsiHandle.h"
-#include "support/unique_any.h"
 
 namespace qxtest {
 
 namespace {
 
-// The first three lines of each table's archive: column names, column types, and
-// the table with its key columns. The installer wants key columns first and
-// contiguous. A registry key may be null (L255): the installer stores empty text
-// as null, and an empty key is a case to test.
-struct Schema {
-    std::wstring names;
-    std::wstring types;
-    std::wstring keys;
-};
+namespace fs = std::filesystem;
 
-const std::map<std::wstring, Schema> kSchemas = {
+// Each table's column names, types and key columns, as an archive's first three
+// lines write them; the installer wants the key columns first. A registry key may
+// be null (L255): the installer stores empty text as null.
+const std::map<std::wstring, PackageBuilder::TableColumns> kSchemas = {
     {L"Property", {L"Property\tValue", L"s72\tl0", L"Property"}},
     {L"Directory", {L"Directory\tDirectory_Parent\tDefaultDir", L"s72\tS72\tl255", L"Directory"}},
     {L"Component",
@@ -48,129 +43,52 @@ const std::map<std::wstring, Schema> kSchemas = {
     {L"ActionText", {L"Action\tDescription\tTemplate", L"s72\tL64\tL128", L"Action"}},
     {L"QXLockPermissions",
      {L"LockObject\tTable\tDomain\tUser\tPermission\tFlags", L"s72\ts32\tS255\ts255\ti4\tI4",
-      L"LockObject\tTable\tDomain\tUser"}},
-};
+      L"LockObject\tTable\tDomain\tUser"}}};
 
-// An archive is ASCII text; a tab, a line end or another control character in a
-// field would need the archive's own escapes, which no package here needs.
-bool Archivable(const std::wstring& text)
+bool WriteFile(const fs::path& file, const std::string& bytes)
 {
-    for (wchar_t c : text) {
-        if (c < 0x20 || c > 0x7E) {
-            return false;
-        }
-    }
-    return true;
+    std::error_code ignored;
+    fs::create_directories(file.parent_path(), ignored);
+    std::ofstream out(file, std::ios::binary);
+    return static_cast<bool>(out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())));
 }
 
-// A folder of its own for the archives and the stream files beside them,
-// removed with what it holds.
-class ArchiveFolder {
-public:
-    ArchiveFolder()
-    {
-        // The system's unique temporary name, made into a folder.
-        wchar_t temp[MAX_PATH + 1] = {};
-        wchar_t name[MAX_PATH + 1] = {};
-        if (::GetTempPathW(MAX_PATH, temp) && ::GetTempFileNameW(temp, L"qxa", 0, name) && ::DeleteFileW(name) &&
-            ::CreateDirectoryW(name, nullptr)) {
-            m_path = name;
-        }
-    }
-    ArchiveFolder(const ArchiveFolder&) = delete;
-    ArchiveFolder& operator=(const ArchiveFolder&) = delete;
-    ~ArchiveFolder()
-    {
-        for (const std::wstring& file : m_files) {
-            ::DeleteFileW((m_path + L"\\" + file).c_str());
-        }
-        for (auto folder = m_folders.rbegin(); folder != m_folders.rend(); ++folder) {
-            ::RemoveDirectoryW((m_path + L"\\" + *folder).c_str());
-        }
-        ::RemoveDirectoryW(m_path.c_str());
-    }
-
-    const std::wstring& Path() const noexcept { return m_path; }
-
-    // Writes bytes into the file at relative (one folder level at most, made when
-    // missing); false when it cannot.
-    bool Write(const std::wstring& relative, const std::string& bytes)
-    {
-        const std::size_t slash = relative.find(L'\\');
-        if (slash != std::wstring::npos) {
-            const std::wstring folder = relative.substr(0, slash);
-            if (std::find(m_folders.begin(), m_folders.end(), folder) == m_folders.end()) {
-                if (!::CreateDirectoryW((m_path + L"\\" + folder).c_str(), nullptr)) {
-                    return false;
-                }
-                m_folders.push_back(folder);
-            }
-        }
-        qx::unique_file file(::CreateFileW((m_path + L"\\" + relative).c_str(), GENERIC_WRITE, 0, nullptr,
-                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) {
-            return false;
-        }
-        m_files.push_back(relative);
-        DWORD written = 0;
-        return ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-               written == bytes.size();
-    }
-
-private:
-    std::wstring m_path;
-    std::vector<std::wstring> m_folders;
-    std::vector<std::wstring> m_files;
-};
-
-// One table's archive, written into the folder as <table>.idt; empty when written,
-// otherwise why not.
-std::wstring WriteArchive(ArchiveFolder& folder, const std::wstring& table, const Schema& schema,
-                          const std::vector<Row>& rows)
+// The table's archive text; empty, with the reason in why, when a row cannot be written.
+// An archive is ASCII: a tab, a line end or anything else would need its escapes.
+std::string Archive(const std::wstring& table, const PackageBuilder::TableColumns& columns,
+                    const std::vector<Row>& rows, std::wstring& why)
 {
-    std::wstring text = schema.names + L"\r\n" + schema.types + L"\r\n" + table + L"\t" + schema.keys + L"\r\n";
-    const std::size_t columns =
-        1 + static_cast<std::size_t>(std::count(schema.names.begin(), schema.names.end(), L'\t'));
+    std::wstring text = columns.names + L"\r\n" + columns.types + L"\r\n" + table + L"\t" + columns.keys + L"\r\n";
+    const std::size_t count =
+        1 + static_cast<std::size_t>(std::count(columns.names.begin(), columns.names.end(), L'\t'));
     for (const Row& row : rows) {
-        if (row.size() > columns) {
-            return L"table " + table + L": a row of " + std::to_wstring(row.size()) + L" fields";
-        }
-        // Fields a row leaves out are null: every line holds all the columns.
-        for (std::size_t i = 0; i < columns; ++i) {
-            const std::wstring& field = i < row.size() ? row[i].Text() : std::wstring();
-            if (!Archivable(field)) {
-                return L"table " + table + L": the field '" + field + L"' is not printable ASCII";
+        for (std::size_t i = 0; i < std::max(count, row.size()); ++i) {
+            const std::wstring field = i < row.size() ? row[i].text : std::wstring(); // left out: null
+            if (i >= count || std::any_of(field.begin(), field.end(), [](wchar_t c) { return c < 0x20 || c > 0x7E; })) {
+                why = L"table " + table + L": a row of " + std::to_wstring(row.size()) + L" fields or the field '" +
+                      field + L"' not in printable ASCII";
+                return std::string();
             }
             text += (i ? L"\t" : L"") + field;
         }
         text += L"\r\n";
     }
-    const std::string bytes(text.begin(), text.end()); // ASCII, checked above
-    if (!folder.Write(table + L".idt", bytes)) {
-        return L"table " + table + L": the archive cannot be written";
-    }
-    return std::wstring();
+    return std::string(text.begin(), text.end());
 }
 
 UINT WriteSummaryInformation(MSIHANDLE database)
 {
     qx::unique_msihandle summary;
     UINT result = ::MsiGetSummaryInformationW(database, nullptr, 20, summary.put());
-    const struct {
-        UINT id;
-        const wchar_t* text;
-        INT value;
-    } fields[] = {
-        {PIDSI_TEMPLATE, L"x64;1033", 0},
-        {PIDSI_REVNUMBER, L"{0B7C2D44-95E1-4F6A-A3C8-7E52D1F09B36}", 0},
-        {PIDSI_PAGECOUNT, nullptr, 200},
-        // Compressed, so no source files are looked for.
-        {PIDSI_WORDCOUNT, nullptr, 2},
-    };
-    for (const auto& field : fields) {
+    // Compressed (word count 2), so no source files are looked for.
+    for (const auto& field : {std::make_pair(PIDSI_TEMPLATE, L"x64;1033"),
+                              std::make_pair(PIDSI_REVNUMBER, L"{0B7C2D44-95E1-4F6A-A3C8-7E52D1F09B36}"),
+                              std::make_pair(PIDSI_PAGECOUNT, L"200"), std::make_pair(PIDSI_WORDCOUNT, L"2")}) {
+        const bool number = field.first == PIDSI_PAGECOUNT || field.first == PIDSI_WORDCOUNT;
         if (result == ERROR_SUCCESS) {
-            result = ::MsiSummaryInfoSetPropertyW(summary.get(), field.id, field.text ? VT_LPSTR : VT_I4, field.value,
-                                                  nullptr, field.text);
+            result = ::MsiSummaryInfoSetPropertyW(summary.get(), field.first, number ? VT_I4 : VT_LPSTR,
+                                                  number ? std::stoi(field.second) : 0, nullptr,
+                                                  number ? nullptr : field.second);
         }
     }
     return result == ERROR_SUCCESS ? ::MsiSummaryInfoPersist(summary.get()) : result;
@@ -180,18 +98,14 @@ UINT WriteSummaryInformation(MSIHANDLE database)
 
 PackageBuilder::PackageBuilder()
 {
-    Rows(L"Property", {
-                          {L"ProductCode", L"{6F0D6C1E-2A57-4E0B-9C35-1D7E3A5B8C21}"},
-                          {L"ProductName", L"Qelmora Lock Test"},
-                          {L"ProductVersion", L"1.0.0"},
-                          {L"Manufacturer", L"Qelmora"},
-                          {L"ProductLanguage", L"1033"},
-                      });
-    Rows(L"Directory", {
-                           {L"TARGETDIR", nullptr, L"SourceDir"},
-                           {L"ProgramFilesFolder", L"TARGETDIR", L"."},
-                           {L"INSTALLDIR", L"ProgramFilesFolder", L"QXTest"},
-                       });
+    Rows(L"Property", {{L"ProductCode", L"{6F0D6C1E-2A57-4E0B-9C35-1D7E3A5B8C21}"},
+                       {L"ProductName", L"Qelmora Lock Test"},
+                       {L"ProductVersion", L"1.0.0"},
+                       {L"Manufacturer", L"Qelmora"},
+                       {L"ProductLanguage", L"1033"}});
+    Rows(L"Directory", {{L"TARGETDIR", nullptr, L"SourceDir"},
+                        {L"ProgramFilesFolder", L"TARGETDIR", L"."},
+                        {L"INSTALLDIR", L"ProgramFilesFolder", L"QXTest"}});
     Rows(L"Component", {{L"MainComponent", L"{9A4E1C73-5B20-4D8F-B6A1-0E3C7D9F2B84}", L"INSTALLDIR", 256}});
     Rows(L"Feature", {{L"MainFeature", nullptr, L"Main", nullptr, 1, 1, L"INSTALLDIR", 0}});
     Rows(L"FeatureComponents", {{L"MainFeature", L"MainComponent"}});
@@ -207,7 +121,7 @@ PackageBuilder& PackageBuilder::Columns(const std::wstring& table, std::wstring 
 PackageBuilder& PackageBuilder::Rows(const std::wstring& table, std::vector<Row> rows)
 {
     std::vector<Row>& stored = m_tables[table];
-    std::move(rows.begin(), rows.end(), std::back_inserter(stored));
+    stored.insert(stored.end(), rows.begin(), rows.end());
     return *this;
 }
 
@@ -238,56 +152,51 @@ PackageBuilder& PackageBuilder::Registry(const std::wstring& key, int root, Cell
 
 PackageBuilder& PackageBuilder::Binary(const std::wstring& name, std::string data)
 {
-    m_streams[L"Binary"][name] = std::move(data);
+    m_binaries[name] = std::move(data);
     return Rows(L"Binary", {{name, name}});
 }
 
 std::unique_ptr<Package> PackageBuilder::Build(std::wstring* error) const
 {
-    wchar_t folder[MAX_PATH + 1] = {};
-    wchar_t path[MAX_PATH + 1] = {};
-    if (!::GetTempPathW(MAX_PATH, folder) || !::GetTempFileNameW(folder, L"qxp", 0, path)) {
-        if (error) {
-            *error = L"no temporary file for the package";
-        }
-        return nullptr;
-    }
+    wchar_t folder[MAX_PATH + 1] = {}, path[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH, folder);
+    ::GetTempFileNameW(folder, L"qxp", 0, path);
     return Build(path, error);
 }
 
 std::unique_ptr<Package> PackageBuilder::Build(const std::wstring& path, std::wstring* error) const
 {
-    std::wstring why;
+    // The archives and stream files go into a folder of their own, removed after.
+    wchar_t temp[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    const fs::path archives =
+        fs::path(temp) / (L"qxa" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                          std::to_wstring(::GetTickCount64()) + L"-" + fs::path(path).stem().wstring());
     auto package = std::make_unique<Package>(path);
-    ArchiveFolder archives;
     qx::unique_msihandle database;
-    UINT result = archives.Path().empty() ? ERROR_PATH_NOT_FOUND
-                                          : ::MsiOpenDatabaseW(path.c_str(), MSIDBOPEN_CREATE, database.put());
+    std::wstring why;
+    UINT result = ::MsiOpenDatabaseW(path.c_str(), MSIDBOPEN_CREATE, database.put());
     for (auto table = m_tables.begin(); table != m_tables.end() && result == ERROR_SUCCESS && why.empty(); ++table) {
-        Schema schema;
         auto own = m_columns.find(table->first);
         auto known = kSchemas.find(table->first);
-        if (own != m_columns.end()) {
-            schema = {own->second.names, own->second.types, own->second.keys};
-        } else if (known != kSchemas.end()) {
-            schema = known->second;
-        } else {
+        if (own == m_columns.end() && known == kSchemas.end()) {
             why = L"no columns known for table " + table->first;
             break;
         }
-        why = WriteArchive(archives, table->first, schema, table->second);
-        auto streams = m_streams.find(table->first);
-        if (why.empty() && streams != m_streams.end()) {
+        const std::string text =
+            Archive(table->first, own != m_columns.end() ? own->second : known->second, table->second, why);
+        if (why.empty() && !WriteFile(archives / (table->first + L".idt"), text)) {
+            why = L"table " + table->first + L": the archive cannot be written";
+        }
+        for (const auto& binary : m_binaries) {
             // The installer reads a stream field's file from a folder named after the table.
-            for (const auto& stream : streams->second) {
-                if (!archives.Write(table->first + L"\\" + stream.first, stream.second)) {
-                    why = L"table " + table->first + L": the stream file " + stream.first + L" cannot be written";
-                    break;
-                }
+            if (why.empty() && table->first == L"Binary" &&
+                !WriteFile(archives / L"Binary" / binary.first, binary.second)) {
+                why = L"the stream of " + binary.first + L" cannot be written";
             }
         }
         if (why.empty()) {
-            result = ::MsiDatabaseImportW(database.get(), archives.Path().c_str(), (table->first + L".idt").c_str());
+            result = ::MsiDatabaseImportW(database.get(), archives.c_str(), (table->first + L".idt").c_str());
         }
     }
     if (result == ERROR_SUCCESS && why.empty()) {
@@ -296,16 +205,15 @@ std::unique_ptr<Package> PackageBuilder::Build(const std::wstring& path, std::ws
     if (result == ERROR_SUCCESS && why.empty()) {
         result = ::MsiDatabaseCommit(database.get());
     }
+    std::error_code ignored;
+    fs::remove_all(archives, ignored);
     if (result != ERROR_SUCCESS && why.empty()) {
         why = L"msi.dll refused the package: " + std::to_wstring(result);
     }
-    if (!why.empty()) {
-        if (error) {
-            *error = why;
-        }
-        return nullptr;
+    if (!why.empty() && error) {
+        *error = why;
     }
-    return package;
+    return why.empty() ? std::move(package) : nullptr;
 }
 
 } // namespace qxtest

@@ -1,0 +1,120 @@
+#include "SecurityTestSupport.h"
+
+#include <sddl.h>
+
+#include <ostream>
+
+#include "kernel_stubs.h"
+#include "support/unique_any.h"
+
+namespace qxtest {
+
+namespace {
+
+const wchar_t kTestKeys[] = L"Software\\QXLockTests";
+
+std::wstring ListText(PSECURITY_DESCRIPTOR descriptor)
+{
+    qx::unique_local<wchar_t> text;
+    return ::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
+                                                                  DACL_SECURITY_INFORMATION, text.put(), nullptr)
+               ? text.get()
+               : L"";
+}
+
+std::vector<SecurityWrite> g_writes;
+bool g_passOn = true;
+
+DWORD WINAPI RecordingSet(LPWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION information, PSID owner, PSID group,
+                          PACL dacl, PACL sacl)
+{
+    SECURITY_DESCRIPTOR descriptor;
+    ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    ::SetSecurityDescriptorDacl(&descriptor, TRUE, dacl, FALSE);
+    // Wine writes a null list as "D:", as it writes an empty one.
+    g_writes.push_back(
+        {name, type, information, dacl ? ListText(&descriptor) : L"D:NO_ACCESS_CONTROL", scoped_wow64::off() > 0});
+    return g_passOn ? ::SetNamedSecurityInfoW(name, type, information, owner, group, dacl, sacl) : ERROR_SUCCESS;
+}
+
+} // namespace
+
+std::wstring DaclText(const std::wstring& name, SE_OBJECT_TYPE type)
+{
+    qx::unique_local<void> descriptor;
+    return ::GetNamedSecurityInfoW(name.c_str(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr,
+                                   descriptor.put()) == ERROR_SUCCESS
+               ? ListText(descriptor.get())
+               : L"";
+}
+
+std::wstring CurrentUserSid()
+{
+    qx::unique_handle token;
+    alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    qx::unique_local<wchar_t> text;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put()) ||
+        !::GetTokenInformation(token.get(), TokenUser, buffer, sizeof(buffer), &size) ||
+        !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, text.put())) {
+        return std::wstring();
+    }
+    return text.get();
+}
+
+TestKey::TestKey(const std::wstring& name, const wchar_t* dacl)
+    : m_path(std::wstring(kTestKeys) + L"\\" + name), m_name(L"CURRENT_USER\\" + m_path)
+{
+    qx::unique_hkey key;
+    ::RegCreateKeyExW(HKEY_CURRENT_USER, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
+    SetDacl(dacl);
+}
+
+TestKey::~TestKey()
+{
+    SetDacl(nullptr); // as the owner we may reset a list that shuts us out
+    ::RegDeleteKeyW(HKEY_CURRENT_USER, m_path.c_str());
+    ::RegDeleteKeyW(HKEY_CURRENT_USER, kTestKeys);
+}
+
+bool TestKey::SetDacl(const wchar_t* dacl)
+{
+    qx::unique_local<void> descriptor;
+    PACL list = nullptr;
+    BOOL present = FALSE, defaulted = FALSE;
+    if (dacl &&
+        (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(dacl, SDDL_REVISION_1, descriptor.put(), nullptr) ||
+         !::GetSecurityDescriptorDacl(descriptor.get(), &present, &list, &defaulted))) {
+        return false;
+    }
+    return ::SetNamedSecurityInfoW(&m_name[0], SE_REGISTRY_KEY,
+                                   DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                   list, nullptr) == ERROR_SUCCESS;
+}
+
+std::ostream& operator<<(std::ostream& out, const SecurityWrite& write)
+{
+    return out << std::string(write.name.begin(), write.name.end()) << " type " << write.type << " info 0x" << std::hex
+               << write.information << std::dec << " " << std::string(write.dacl.begin(), write.dacl.end())
+               << (write.redirectionOff ? " without redirection" : "");
+}
+
+void RecordWrites(CSecurityFunctions& security, bool passOn)
+{
+    g_writes.clear();
+    g_passOn = passOn;
+    security.m_pfnSetNamedSecurityInfoW = &RecordingSet;
+}
+
+std::vector<SecurityWrite>& RecordedWrites()
+{
+    return g_writes;
+}
+
+PermissionsItem MakeItem(const std::wstring& name, LockObjectKind kind, const std::wstring& user, DWORD permission,
+                         DWORD flags, const std::wstring& domain)
+{
+    return {name.c_str(), kind, ObjectTypeForKind(kind), domain.c_str(), user.c_str(), permission, flags};
+}
+
+} // namespace qxtest
