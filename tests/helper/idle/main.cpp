@@ -1,6 +1,4 @@
-// A program that starts like the helper (a window-less message loop, so that
-// its starter's wait for input idle returns) and then never registers anything
-// and never ends by itself: what a hung or foreign helper looks like.
+// Starts like the helper (its starter's wait for input idle returns), then never registers nor ends.
 #include <windows.h>
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)

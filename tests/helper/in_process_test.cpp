@@ -1,0 +1,182 @@
+// The helper's parts that run in this process: the library's proxy, over a stand-in
+// for the helper's object and over the real one, and the helper program's command
+// line and caller security.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <sddl.h>
+
+#include <tuple>
+
+#include "RecordingLog.h"
+#include "SecurityTestSupport.h"
+#include "helper64/BitUtilsHelper.h"
+#include "helper64/HelperRoute.h"
+#include "helper64/qxbew/CallerSecurity.h"
+#include "helper64/qxbew/CommandLine.h"
+#include "helper64/qxbew/HelperObject.h"
+#include "support/variant.h"
+
+namespace {
+
+qx::com_ptr<CBitUtilsHelper> ProxyOn(IDispatch* object) // as Initialize leaves it; takes the reference over
+{
+    CBitUtilsHelper* proxy = nullptr;
+    EXPECT_EQ(S_OK, CBitUtilsHelper::CreateInstance(&proxy));
+    proxy->AddRef();
+    proxy->Attach(object);
+    return qx::com_ptr<CBitUtilsHelper>(proxy);
+}
+
+class FakeHelper : public CHelperObject { // records each call's arguments, answers as told
+public:
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
+                                     EXCEPINFO* exception, UINT*) override
+    {
+        seen.clear();
+        for (UINT i = params->cArgs; i > 0; --i) { // Invoke gets them last first
+            qx::variant text;
+            EXPECT_EQ(S_OK, ::VariantChangeType(&text, &params->rgvarg[i - 1], 0, VT_BSTR));
+            seen.push_back(text.bstrVal ? text.bstrVal : L"");
+        }
+        result->vt = answerType;
+        result->ulVal = ERROR_ACCESS_DENIED;
+        if (exception) { // SetObjectPermissions takes none
+            *exception = raised;
+        }
+        return answer;
+    }
+
+    std::vector<std::wstring> seen; // the arguments in declaration order, as text
+    HRESULT answer = S_OK;
+    VARTYPE answerType = VT_UI4;
+    EXCEPINFO raised = {};
+};
+
+// Shared by the operations that the library does not call.
+TEST(HelperProxy, RaisedExceptionsBecomeHresults)
+{
+    FakeHelper fake; // its own reference outlives the proxy's
+    qx::com_ptr<CBitUtilsHelper> proxy = ProxyOn((fake.AddRef(), &fake));
+    fake.answer = DISP_E_EXCEPTION;
+    fake.raised.scode = E_ACCESSDENIED;
+    EXPECT_EQ(E_ACCESSDENIED, proxy->Method3());
+    fake.raised.wCode = 5; // wins over the scode
+    EXPECT_EQ(static_cast<HRESULT>(0x80040005), proxy->Method3());
+}
+
+// The helper's answer is the item's result, taken only in its own type: a helper
+// that says nothing has not applied the item. Its failure is passed on as it is.
+TEST(HelperProxy, RouteTakesTheHelpersAnswer)
+{
+    FakeHelper fake;
+    qx::com_ptr<CBitUtilsHelper> proxy = ProxyOn((fake.AddRef(), &fake));
+    fake.raised.wCode = 5; // would make a translated failure 0x80040005
+    const std::wstring key = L"MACHINE\\Software\\Qelmora\\Locked";
+    const std::wstring processing = L"Processing registry object '" + key + L"' in 64-bit outproc";
+    const std::wstring failed = L"Failed call to 64-bit set object permissions, error 80020009";
+    const auto none = L"Failed to obtain 64-bit helper process for permission item '" + key + L"', error '80004003'";
+    const std::tuple<bool, HRESULT, VARTYPE, DWORD, std::vector<std::wstring>> rows[] = {
+        {true, S_OK, VT_UI4, ERROR_ACCESS_DENIED, {processing}},
+        {true, S_OK, VT_EMPTY, ERROR_INVALID_DATA, {processing}},
+        {true, S_OK, VT_I4, ERROR_INVALID_DATA, {processing}},
+        {true, DISP_E_EXCEPTION, VT_UI4, 0x80020009u, {processing, failed}},
+        {false, S_OK, VT_UI4, 0x80004003u, {none}},
+    };
+    const PermissionsItem item = qxtest::MakeItem(key, LockObjectKind::Registry, L"jdoe", 0x80000000, 0x16, L"CORP");
+    const std::vector<std::wstring> sent = {key, L"CORP", L"jdoe", L"4", L"2147483648", L"22"};
+    for (const auto& [handOut, answer, type, expected, lines] : rows) {
+        fake.answer = answer;
+        fake.answerType = type;
+        fake.seen.clear();
+        qxtest::RecordingLog log;
+        auto factory = [&proxy, helper = handOut](IQXBEWUtils** out) {
+            return helper ? proxy->QueryInterface(IID_IQXBEWUtils, reinterpret_cast<void**>(out)) : S_OK;
+        };
+        EXPECT_EQ(expected, ApplyItemThroughHelper(log, factory, item));
+        EXPECT_EQ(lines, log.lines);
+        EXPECT_EQ(handOut ? sent : std::vector<std::wstring>{}, fake.seen);
+    }
+}
+
+std::vector<SE_OBJECT_TYPE> g_types; // those the security calls were asked with; each fails
+
+DWORD WINAPI RecordingGetNamedSecurityInfoW(LPCWSTR, SE_OBJECT_TYPE type, SECURITY_INFORMATION, PSID*, PSID*, PACL*,
+                                            PACL*, PSECURITY_DESCRIPTOR*)
+{
+    g_types.push_back(type);
+    return ERROR_ACCESS_DENIED;
+}
+
+// Wine's named-security calls accept SE_REGISTRY_WOW64_32KEY and ignore it: the
+// view is checked here, at the calls the object makes.
+TEST(HelperProgram, ObjectLocksRegistryKeysOnlyInTheViewOfTheirFlags)
+{
+    CSecurityFunctions security;
+    security.m_pfnGetNamedSecurityInfoW = &RecordingGetNamedSecurityInfoW;
+    qx::com_ptr<CBitUtilsHelper> proxy = ProxyOn(new CHelperObject(security));
+    const std::tuple<ULONG, ULONG, ULONG, std::vector<SE_OBJECT_TYPE>> rows[] = {
+        // 0x10 (in 0x16, a component without the 64-bit attribute): the 32-bit view.
+        {SE_REGISTRY_KEY, 0x16, ERROR_ACCESS_DENIED, {SE_REGISTRY_WOW64_32KEY}},
+        {SE_REGISTRY_WOW64_32KEY, 0x08, ERROR_ACCESS_DENIED, {SE_REGISTRY_KEY}},
+        {SE_REGISTRY_WOW64_32KEY, 0x10, ERROR_ACCESS_DENIED, {SE_REGISTRY_WOW64_32KEY}},
+        // It runs as LocalSystem: nothing but keys, on anyone's word.
+        {SE_FILE_OBJECT, 0x16, ERROR_INVALID_PARAMETER, {}},
+        {13 /* SE_REGISTRY_WOW64_64KEY */, 0x08, ERROR_INVALID_PARAMETER, {}},
+    };
+    _stringx<> name(L"MACHINE\\Software\\QXLockTest"), domain(L""), user(L"Users");
+    for (const auto& [objectType, flags, expected, calls] : rows) {
+        g_types.clear();
+        ULONG result = 0;
+        EXPECT_EQ(S_OK, proxy->SetObjectPermissions(name.bstr(), domain.bstr(), user.bstr(), objectType, KEY_READ,
+                                                    flags, &result));
+        EXPECT_EQ(expected, result) << objectType << ", flags " << flags;
+        EXPECT_EQ(calls, g_types) << objectType << ", flags " << flags;
+    }
+}
+
+std::wstring g_callers; // the descriptor handed to CoInitializeSecurity, as text
+
+HRESULT WINAPI RecordingInitializeSecurity(PSECURITY_DESCRIPTOR descriptor, LONG, SOLE_AUTHENTICATION_SERVICE*, void*,
+                                           DWORD, DWORD, void*, DWORD, void*)
+{
+    LPWSTR text = nullptr;
+    ::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+        descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr);
+    g_callers = text ? text : L"";
+    ::LocalFree(text);
+    return S_OK;
+}
+
+TEST(HelperProgram, OnlyLocalSystemAdministratorsAndItsOwnAccountMayCall)
+{
+    ASSERT_EQ(S_OK, RestrictCallers(&RecordingInitializeSecurity));
+    const std::wstring self = qxtest::CurrentUserSid();
+    // Calls and local calls (0x3, written CCDC) for the three, nothing for anyone else.
+    EXPECT_EQ(L"O:" + self + L"D:(A;;CCDC;;;SY)(A;;CCDC;;;BA)(A;;CCDC;;;" + self + L")", g_callers);
+}
+
+#define QX_CLSID L"{EFB7539B-24F3-46B6-AF6E-3B021B51EFEF}"
+#define QX_GUID L"{0A1B2C3D-4E5F-4061-8273-94A5B6C7D8E9}"
+
+TEST(HelperProgram, CommandLineIsTheLastTokenWhateverThePathLooksLike)
+{
+    const std::pair<const wchar_t*, bool> cases[] = {
+        {L"C:\\Temp\\with space\\wac1A2B.tmp " QX_CLSID L":" QX_GUID, true},
+        {L"\"C:\\Temp\\with space\\QXBEW.exe\" " QX_CLSID L":" QX_GUID, true},
+        {L"QXBEW.exe\t{efb7539b-24f3-46b6-af6e-3b021b51efef}:" QX_GUID L"  \t", true},
+        {QX_CLSID L":" QX_GUID, false}, // no program path
+        {L"QXBEW.exe " QX_CLSID L":" QX_GUID L"x", false},
+        {L"QXBEW.exe " QX_CLSID L": " QX_GUID, false},
+        {L"QXBEW.exe " QX_CLSID L":(0A1B2C3D-4E5F-4061-8273-94A5B6C7D8E9)", false},
+        {L"QXBEW.exe " QX_CLSID L":" QX_GUID L" extra", false},
+    };
+    for (const auto& [line, parsed] : cases) {
+        HelperArguments arguments;
+        EXPECT_EQ(parsed, ParseHelperCommandLine(line, arguments)) << line;
+        // Registered under the text as given: the name the client binds to.
+        EXPECT_TRUE(!parsed || (arguments.instanceText == QX_GUID && arguments.clsid == CLSID_QXBEWUtils)) << line;
+    }
+}
+
+} // namespace
