@@ -1,47 +1,75 @@
-// Packages for the checker's tests: one that uses the library as the authoring
-// files do and checks clean, and the parts a case changes to break it.
+// The package the authoring files make, which checks clean, in the parts a test breaks.
 #pragma once
-
-#include <functional>
-#include <optional>
-#include <string>
-#include <vector>
 
 #include "PackageBuilder.h"
 
 namespace qxtest {
 
-constexpr unsigned kMachineX86 = 0x014C;
-constexpr unsigned kMachineX64 = 0x8664;
+// The first bytes of a Windows image for the machine, marked a DLL or not: all the checker reads of a library.
+inline std::string ImageHead(unsigned machine, bool dll = true)
+{
+    std::string head = "MZ" + std::string(126, '\0');
+    head[0x3C] = 0x40; // where the PE header starts
+    head.replace(0x40, 6, std::string("PE\0\0", 4) + static_cast<char>(machine) + static_cast<char>(machine >> 8));
+    head[0x57] = dll ? '\x20' : '\0'; // IMAGE_FILE_DLL in the characteristics
+    return head;
+}
 
-// The first bytes of a Windows image for the machine: a DOS header that points
-// to a PE file header, marked a DLL or not. All the checker reads of a library.
-std::string ImageHead(unsigned machine, bool dll = true);
+// The library's actions, and the standard ones the checker orders them against.
+inline std::vector<Row> Sequence(int cost, int rollback, int install)
+{
+    return {{L"CostFinalize", nullptr, 1000},
+            {L"WriteRegistryValues", nullptr, 5000},
+            {L"InstallFinalize", nullptr, 6600},
+            {L"QXLockPermissionsCost", nullptr, cost},
+            {L"QXLockPermissionsRollback", nullptr, rollback},
+            {L"QXLockPermissionsInstall", nullptr, install}};
+}
 
-// The built 64-bit library beside the test program.
-std::string BuiltLibrary();
+enum ActionIndex { kCost, kRollback, kInstall }; // in PackageParts::actions
 
 struct PackageParts {
-    std::optional<Row> costAction;
-    std::optional<Row> rollbackAction;
-    std::optional<Row> installAction;
-    // InstallExecuteSequence rows besides the standard actions the package has.
-    std::vector<Row> sequence;
-    // The Binary row's stream; none: no Binary row.
-    std::optional<std::string> library;
-    bool errorMessage = true;
-    bool lockTable = true;
-    std::vector<Row> lockRows;
-    // Objects and tables of a case's own.
-    std::function<void(PackageBuilder&)> extra;
-
-    // What the authoring files give, with the 64-bit library and one lock row of each kind.
-    PackageParts();
+    std::vector<Row> actions{
+        {L"QXLockPermissionsCost", 1, L"QXLockPermissions.dll", L"QXLockPermissionsCostAction"},
+        {L"QXLockPermissionsRollback", 3329, L"QXLockPermissions.dll", L"QXLockPermissionsRollbackAction"},
+        {L"QXLockPermissionsInstall", 3073, L"QXLockPermissions.dll", L"QXLockPermissionsInstallAction"}};
+    std::vector<Row> sequence = Sequence(1010, 5049, 5050);
+    std::string library = ImageHead(0x8664); // the Binary row's stream; empty: no Binary row
+    std::vector<Row> errors{{27555, L"Could not set permissions on [2]: [3] (error [4])."}};
+    std::wstring lockTypes = L"s72\ts32\tS255\ts255\ti4\tI4"; // empty: no lock table
+    // One row of each kind, in forms an author may write them.
+    std::vector<Row> lockRows{{L"File64", L"File", nullptr, L"Users", 1179817},
+                              {L"DATADIR", L"CreateFolder", nullptr, L"S-1-5-32-544", 2032127, 2},
+                              {L"Reg64", L"Registry", nullptr, L"[READERS]", 131097, 1},
+                              {L"File64", L"file", L"BUILTIN", L"Guests", 1179785, 5}};
 };
 
-// MainComponent (64-bit) holds the file File64, the folder DATADIR (a CreateFolder
-// row) and the key Reg64; Comp32, without the 64-bit attribute, holds the key
-// Reg32; INSTALLDIR has no CreateFolder row.
-PackageBuilder CheckedPackage(const PackageParts& parts);
+// MainComponent (64-bit) holds the file File64, the folder DATADIR and the key Reg64; Comp32 the key Reg32.
+// Ghost (no component), Root4 (root 4) and Shellex ('*' in its key) are there for rows that break.
+inline PackageBuilder CheckedPackage(const PackageParts& parts)
+{
+    PackageBuilder builder;
+    builder.Component(L"Comp32", 0)
+        .File(L"File64", L"MainComponent", L"app.exe")
+        .File(L"Ghost", L"NoComponent", L"ghost.dll")
+        .Rows(L"Directory", {{L"DATADIR", L"INSTALLDIR", L"Data"}})
+        .Rows(L"CreateFolder", {{L"DATADIR", L"MainComponent"}})
+        .Registry(L"Reg64", 2, L"Software\\Qelmora", L"MainComponent")
+        .Registry(L"Reg32", 2, L"Software\\Qelmora32", L"Comp32")
+        .Registry(L"Root4", 4, L"Software\\Qelmora", L"MainComponent")
+        .Registry(L"Shellex", 0, L"*\\shellex\\Qelmora", L"MainComponent")
+        .Rows(L"InstallExecuteSequence", parts.sequence)
+        .Rows(L"CustomAction", parts.actions)
+        .Rows(L"Error", parts.errors);
+    if (!parts.library.empty()) {
+        builder.Binary(L"QXLockPermissions.dll", parts.library);
+    }
+    if (!parts.lockTypes.empty()) {
+        builder.Columns(L"QXLockPermissions", L"LockObject\tTable\tDomain\tUser\tPermission\tFlags", parts.lockTypes,
+                        L"LockObject\tTable\tDomain\tUser");
+        builder.Rows(L"QXLockPermissions", parts.lockRows);
+    }
+    return builder;
+}
 
 } // namespace qxtest
