@@ -37,26 +37,26 @@ std::wstring Resolve(CSecurityFunctions& security, const wchar_t* domain, const 
 // SIDs or with the table's own fallback alone; other names are looked up as DOMAIN\user.
 TEST(Apply, AccountsAreWellKnownNamesStringSidsOrLookedUp)
 {
-    const std::pair<const wchar_t*, const wchar_t*> wellKnown[] = {{L"everyone", L"S-1-1-0"},
-                                                                   {L"AUTHENTICATED USERS", L"S-1-5-11"},
-                                                                   {L"Users", L"S-1-5-32-545"},
-                                                                   {L"administrators", L"S-1-5-32-544"},
-                                                                   {L"Local System", L"S-1-5-18"},
-                                                                   {L"local service", L"S-1-5-19"},
-                                                                   {L"Network Service", L"S-1-5-20"},
-                                                                   {L"guests", L"S-1-5-32-546"},
-                                                                   {L"Creator Owner", L"S-1-3-0"},
-                                                                   {L"interactive", L"S-1-5-4"},
-                                                                   {L"POWER USERS", L"S-1-5-32-547"},
-                                                                   {L"s-1-5-18", L"S-1-5-18"},
-                                                                   {L"Remote Desktop Users", L"S-1-5-32-555"}};
+    const wchar_t* wellKnown[][2] = {{L"everyone", L"S-1-1-0"},
+                                     {L"AUTHENTICATED USERS", L"S-1-5-11"},
+                                     {L"Users", L"S-1-5-32-545"},
+                                     {L"administrators", L"S-1-5-32-544"},
+                                     {L"Local System", L"S-1-5-18"},
+                                     {L"local service", L"S-1-5-19"},
+                                     {L"Network Service", L"S-1-5-20"},
+                                     {L"guests", L"S-1-5-32-546"},
+                                     {L"Creator Owner", L"S-1-3-0"},
+                                     {L"interactive", L"S-1-5-4"},
+                                     {L"POWER USERS", L"S-1-5-32-547"},
+                                     {L"s-1-5-18", L"S-1-5-18"},
+                                     {L"Remote Desktop Users", L"S-1-5-32-555"}};
     std::vector<std::wstring> lines;
     for (bool fallback : {false, true}) {
         CSecurityFunctions security;
         security.m_pfnCreateWellKnownSid = fallback ? nullptr : security.m_pfnCreateWellKnownSid;
         for (const auto& account : wellKnown) {
-            EXPECT_EQ(account.second, Resolve(security, L"CORP", account.first, lines)) << account.first;
-            EXPECT_TRUE(lines.empty()) << account.first;
+            EXPECT_EQ(account[1], Resolve(security, L"CORP", account[0], lines)) << account[0];
+            EXPECT_TRUE(lines.empty()) << account[0];
         }
     }
     const wchar_t* lookups[][3] = {
