@@ -69,6 +69,15 @@ TEST(Rollback, CapturesWhatExistsAndCanBeReadInTheRoutesView)
         EXPECT_EQ(std::vector<std::wstring>{row.object + (L"|" + std::wstring(row.read))}, g_reads);
     }
     g_readResult = ERROR_SUCCESS;
+    // Two rows on one key: the first capture holds the list as it was; the other view is another key.
+    RecordingLog log;
+    CAccessListCapture capture(security, log);
+    g_reads.clear();
+    for (const DWORD flags : {0x08, 0x08, 0x16}) {
+        capture.Capture(MakeItem(L"MACHINE\\A", LockObjectKind::Registry, L"Users", 1, flags));
+    }
+    EXPECT_EQ(L"MACHINE\\A|4|0|D:(A;;KA;;;BA)*MACHINE\\A|4|32|D:(A;;KA;;;BA)", capture.Data().str());
+    EXPECT_EQ(2u, g_reads.size());
     EXPECT_EQ(0, scoped_wow64::off());
 }
 
