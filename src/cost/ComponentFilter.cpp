@@ -1,5 +1,7 @@
 #include "cost/ComponentFilter.h"
 
+#include <msidefs.h>
+
 #include "msi/MsiHandle.h"
 #include "msi/Queries.h"
 #include "msi/Views.h"
@@ -7,7 +9,6 @@
 namespace {
 
 constexpr UINT kComponentAttributesField = 4;
-constexpr int kMsidbComponentAttributes64bit = 0x100;
 
 } // namespace
 
@@ -32,7 +33,7 @@ bool QueryComponent64Bit(const InstallerSession& session, const _stringx<>& comp
         return false;
     }
     int attributes = ::MsiRecordGetInteger(record.get(), kComponentAttributesField);
-    return (attributes & kMsidbComponentAttributes64bit) != 0;
+    return (attributes & msidbComponentAttributes64bit) != 0;
 }
 
 bool QueryComponentInstalling(const InstallerSession& session, const _stringx<>& component, DWORD* status)

@@ -13,6 +13,11 @@
 #include "support/log_sink.h"
 #include "support/stringx.h"
 
+// The properties the cost action stores its texts in. The installer hands each to
+// the deferred action of the same name as its CustomActionData.
+inline constexpr wchar_t kInstallDataProperty[] = L"QXLockPermissionsInstall";
+inline constexpr wchar_t kRollbackDataProperty[] = L"QXLockPermissionsRollback";
+
 extern const _stringx<> RecordSeparator;
 extern const _stringx<> FieldSeparator;
 

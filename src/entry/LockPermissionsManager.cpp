@@ -15,14 +15,6 @@
 #include "msi/Queries.h"
 #include "support/platform.h"
 
-namespace {
-
-const wchar_t kCustomActionDataProperty[] = L"QXLockPermissionsInstall";
-// The rollback action's name, and so the property that becomes its CustomActionData.
-const wchar_t kRollbackDataProperty[] = L"QXLockPermissionsRollback";
-
-} // namespace
-
 CQxLockPermissionsManager::CQxLockPermissionsManager(MSIHANDLE hInstall)
     : m_hrComInit(::CoInitialize(nullptr)), m_hInstall(hInstall)
 {
@@ -69,7 +61,7 @@ UINT CQxLockPermissionsManager::RunCost()
         Log(FormatText(L"RunCost: BuildFinalPermissionsItems returned status %x\n", status));
         return ERROR_INSTALL_FAILURE;
     }
-    ::MsiSetPropertyW(m_hInstall, kCustomActionDataProperty, m_strCustomActionData);
+    ::MsiSetPropertyW(m_hInstall, kInstallDataProperty, m_strCustomActionData);
     ::MsiSetPropertyW(m_hInstall, kRollbackDataProperty, m_strRollbackData);
     return ERROR_SUCCESS;
 }

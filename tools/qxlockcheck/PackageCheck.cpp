@@ -1,5 +1,6 @@
 #include "PackageCheck.h"
 
+#include <msidefs.h>
 #include <msiquery.h>
 
 #include <cstdio>
@@ -21,23 +22,17 @@ namespace {
 
 const wchar_t kCostEntry[] = L"QXLockPermissionsCostAction";
 const wchar_t kInstallEntry[] = L"QXLockPermissionsInstallAction";
-// The cost action stores its data in the property of this name, and the installer
-// hands that property only to the deferred action of the same name.
-const wchar_t kInstallAction[] = L"QXLockPermissionsInstall";
-// Likewise the rollback action's data.
+// The actions must bear the names of the properties the cost action stores their data in.
+const wchar_t* const kInstallAction = kInstallDataProperty;
 const wchar_t kRollbackEntry[] = L"QXLockPermissionsRollbackAction";
-const wchar_t kRollbackAction[] = L"QXLockPermissionsRollback";
+const wchar_t* const kRollbackAction = kRollbackDataProperty;
 constexpr int kApplyErrorMessage = 27555;
 
-// The Type column of the CustomAction table.
+// The Type column of the CustomAction table: the code's kind and its source, and
+// when a deferred action runs.
 constexpr int kTypeCodeAndSource = 0x3F;
-constexpr int kTypeDllInBinary = 0x01;
-constexpr int kTypeInScript = 0x400;
-constexpr int kTypeRollbackOrCommit = 0x300;
-constexpr int kTypeRollback = 0x100;
-constexpr int kTypeNoImpersonate = 0x800;
-
-constexpr int kComponentAttribute64Bit = 0x100;
+constexpr int kTypeDllInBinary = msidbCustomActionTypeDll | msidbCustomActionTypeBinaryData;
+constexpr int kTypeRollbackOrCommit = msidbCustomActionTypeRollback | msidbCustomActionTypeCommit;
 constexpr DWORD kTableFlags = LOCKPERM_DENY | LOCKPERM_NO_PROPAGATE | LOCKPERM_IGNORE_FAILURE;
 // GENERIC_ALL, GENERIC_EXECUTE, GENERIC_WRITE and GENERIC_READ.
 constexpr DWORD kGenericRights = 0xF0000000;
@@ -236,6 +231,22 @@ std::optional<int> SequenceOf(const PackageTables& tables, const std::wstring& a
     return found == tables.executeSequence.end() ? std::nullopt : found->second;
 }
 
+enum class Order { After, Before };
+
+// An error when the action's sequence is not on the given side of another action's,
+// where that one is sequenced.
+void CheckOrder(const PackageTables& tables, const std::wstring& action, int sequence, Order order,
+                const std::wstring& other, const std::wstring& consequence, std::vector<Finding>& findings)
+{
+    const std::optional<int> bound = SequenceOf(tables, other);
+    if (bound && (order == Order::After ? sequence <= *bound : sequence >= *bound)) {
+        Add(findings, Severity::Error, Check::ActionSequence, action,
+            L"sequence " + std::to_wstring(sequence) +
+                (order == Order::After ? L" is not after " : L" is not before ") + other + L" (" +
+                std::to_wstring(*bound) + L"): " + consequence);
+    }
+}
+
 // The lock table's problem for the library, which reads it by position: text in
 // columns 1 to 4, integers in 5 and 6. Empty when there is none.
 std::wstring LockTableColumnsProblem(MSIHANDLE view)
@@ -395,8 +406,8 @@ void CheckRow(const PackageTables& tables, Library library, const LockRow& row, 
                     L" is not in the Component table: costing stops ('Failed to obtain state of component') and "
                     L"the installation fails");
         } else if (kind == LockObjectKind::Registry) {
-            CheckRegistryRoute(row, flags, (attributes->second & kComponentAttribute64Bit) != 0, *component, library,
-                               findings);
+            CheckRegistryRoute(row, flags, (attributes->second & msidbComponentAttributes64bit) != 0, *component,
+                               library, findings);
         }
     }
 
@@ -480,7 +491,7 @@ void CheckCostAction(const PackageTables& tables, const std::wstring& name, cons
             type + L" is not a DLL stored in the Binary table (type 1, plus option bits): the cost action cannot "
                    L"run");
     }
-    if ((row.type & kTypeInScript) != 0) {
+    if ((row.type & msidbCustomActionTypeInScript) != 0) {
         Add(findings, Severity::Error, Check::ActionType, name,
             type + L" is deferred (bit 1024): the cost action must run immediately, while it can read the "
                    L"package's tables and set the property the install action reads");
@@ -491,18 +502,10 @@ void CheckCostAction(const PackageTables& tables, const std::wstring& name, cons
             L"the action is not in InstallExecuteSequence: nothing is costed, and nothing is locked");
         return;
     }
-    const std::optional<int> costFinalize = SequenceOf(tables, L"CostFinalize");
-    if (costFinalize && *sequence <= *costFinalize) {
-        Add(findings, Severity::Error, Check::ActionSequence, name,
-            L"sequence " + std::to_wstring(*sequence) + L" is not after CostFinalize (" +
-                std::to_wstring(*costFinalize) + L"): target paths are not resolved yet and costing fails");
-    }
-    const std::optional<int> install = SequenceOf(tables, kInstallAction);
-    if (install && *sequence >= *install) {
-        Add(findings, Severity::Error, Check::ActionSequence, name,
-            L"sequence " + std::to_wstring(*sequence) + L" is not before " + kInstallAction + L" (" +
-                std::to_wstring(*install) + L"): the install action finds no data and locks nothing");
-    }
+    CheckOrder(tables, name, *sequence, Order::After, L"CostFinalize",
+               L"target paths are not resolved yet and costing fails", findings);
+    CheckOrder(tables, name, *sequence, Order::Before, kInstallAction,
+               L"the install action finds no data and locks nothing", findings);
 }
 
 void CheckInstallAction(const PackageTables& tables, const CustomActionRow& row, std::vector<Finding>& findings)
@@ -518,12 +521,12 @@ void CheckInstallAction(const PackageTables& tables, const CustomActionRow& row,
             type + L" is not a DLL stored in the Binary table (type 1, plus option bits): the install action "
                    L"cannot run");
     }
-    if ((row.type & (kTypeInScript | kTypeRollbackOrCommit)) != kTypeInScript) {
+    if ((row.type & (msidbCustomActionTypeInScript | kTypeRollbackOrCommit)) != msidbCustomActionTypeInScript) {
         Add(findings, Severity::Error, Check::ActionType, kInstallAction,
             type + L" is not a deferred action (bit 1024 without 256 and 512): only a deferred action receives the "
                    L"data the cost action stored, and runs when the objects exist");
     }
-    if ((row.type & kTypeNoImpersonate) == 0) {
+    if ((row.type & msidbCustomActionTypeNoImpersonate) == 0) {
         Add(findings, Severity::Warning, Check::Impersonation, kInstallAction,
             type + L" impersonates the installing user (no bit 2048): objects whose access list that user may "
                    L"not change fail with 0x00000005; use type 3073");
@@ -535,19 +538,11 @@ void CheckInstallAction(const PackageTables& tables, const CustomActionRow& row,
         return;
     }
     for (const wchar_t* before : {L"InstallFiles", L"CreateFolders", L"WriteRegistryValues"}) {
-        const std::optional<int> other = SequenceOf(tables, before);
-        if (other && *sequence <= *other) {
-            Add(findings, Severity::Error, Check::ActionSequence, kInstallAction,
-                L"sequence " + std::to_wstring(*sequence) + L" is not after " + before + L" (" +
-                    std::to_wstring(*other) + L"): the objects it locks do not exist yet");
-        }
+        CheckOrder(tables, kInstallAction, *sequence, Order::After, before, L"the objects it locks do not exist yet",
+                   findings);
     }
-    const std::optional<int> finalize = SequenceOf(tables, L"InstallFinalize");
-    if (finalize && *sequence >= *finalize) {
-        Add(findings, Severity::Error, Check::ActionSequence, kInstallAction,
-            L"sequence " + std::to_wstring(*sequence) + L" is not before InstallFinalize (" +
-                std::to_wstring(*finalize) + L"): a deferred action there never runs");
-    }
+    CheckOrder(tables, kInstallAction, *sequence, Order::Before, L"InstallFinalize",
+               L"a deferred action there never runs", findings);
 }
 
 // Without the rollback action an installation that fails after the install action
@@ -567,7 +562,8 @@ void CheckRollbackAction(const PackageTables& tables, std::vector<Finding>& find
     }
     const CustomActionRow& row = rollback->second;
     if (row.target != kRollbackEntry || (row.type & kTypeCodeAndSource) != kTypeDllInBinary ||
-        (row.type & (kTypeInScript | kTypeRollbackOrCommit)) != (kTypeInScript | kTypeRollback)) {
+        (row.type & (msidbCustomActionTypeInScript | kTypeRollbackOrCommit)) !=
+            (msidbCustomActionTypeInScript | msidbCustomActionTypeRollback)) {
         Add(findings, Severity::Warning, Check::Rollback, kRollbackAction,
             L"type " + std::to_wstring(row.type) + L" calling " + Quoted(row.target) +
                 L" is not a rollback "
