@@ -45,10 +45,8 @@ DWORD ApplyPermissionsItems(MSIHANDLE hInstall, qx::log_sink& log, const std::ve
         DWORD result;
         if (HasRelativeFileName(item)) {
             result = ERROR_INVALID_NAME; // before any call that would resolve it
-        } else if (AppliesWithoutRedirection(item, systemDirectory)) {
-            RedirectionOff redirectionOff;
-            result = applyItem(item);
         } else {
+            RedirectionOff redirection(AppliesWithoutRedirection(item, systemDirectory));
             result = applyItem(item);
         }
         if (result == ERROR_SUCCESS) {

@@ -4,6 +4,7 @@
 
 #include "apply/ApplyRules.h"
 #include "cost/CustomActionData.h"
+#include "support/platform.h"
 #include "support/unique_any.h"
 
 namespace {
@@ -57,19 +58,17 @@ DWORD Restore(CSecurityFunctions& security, _stringx<> name, SE_OBJECT_TYPE type
 } // namespace
 
 CAccessListCapture::CAccessListCapture(CSecurityFunctions& security, qx::log_sink& log)
-    : m_security(security), m_log(log)
+    : m_security(security), m_log(log), m_strSystemDirectory(qx::system_directory())
 {
-    wchar_t systemDirectory[MAX_PATH] = {};
-    ::GetSystemDirectoryW(systemDirectory, MAX_PATH);
-    m_strSystemDirectory = systemDirectory;
 }
 
 void CAccessListCapture::Capture(const PermissionsItem& item)
 {
     const ObjectView view = RouteViewOf(item, m_strSystemDirectory);
-    const std::wstring key =
-        FormatText(L"%s|%d|%d", item.m_strObjectName.c_str(), item.m_objectType, static_cast<int>(view)).str();
-    if (!m_captured.insert(key).second) {
+    // The record's first three fields: the object as the rollback action finds it again.
+    _stringx<> record =
+        FormatText(L"%s|%d|%d", item.m_strObjectName.c_str(), item.m_objectType, static_cast<int>(view));
+    if (!m_captured.insert(record.str()).second) {
         return; // an earlier row's capture holds the list as it was
     }
 
@@ -107,8 +106,9 @@ void CAccessListCapture::Capture(const PermissionsItem& item)
                              item.m_strObjectName.c_str()));
         return;
     }
-    AppendDataRecord(m_strData, FormatText(L"%s|%d|%d|%s", item.m_strObjectName.c_str(), item.m_objectType,
-                                           static_cast<int>(view), list.c_str()));
+    record += FieldSeparator;
+    record += list;
+    AppendDataRecord(m_strData, record);
 }
 
 void RestoreAccessLists(CSecurityFunctions& security, qx::log_sink& log, const _stringx<>& data)

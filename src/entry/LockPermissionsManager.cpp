@@ -1,7 +1,5 @@
 #include "entry/LockPermissionsManager.h"
 
-#include <objbase.h>
-
 #include "apply/ApplyDriver.h"
 #include "apply/Rollback.h"
 #include "cost/CustomActionData.h"
@@ -15,11 +13,8 @@
 #include "msi/Queries.h"
 #include "support/platform.h"
 
-CQxLockPermissionsManager::CQxLockPermissionsManager(MSIHANDLE hInstall)
-    : m_hrComInit(::CoInitialize(nullptr)), m_hInstall(hInstall)
+CQxLockPermissionsManager::CQxLockPermissionsManager(MSIHANDLE hInstall) : m_hInstall(hInstall)
 {
-    // The helper proxy needs an apartment on this thread for the whole call; a
-    // thread already in another (RPC_E_CHANGED_MODE) keeps it and is left as it was.
     m_hDatabase.reset(::MsiGetActiveDatabase(hInstall));
 }
 
@@ -29,9 +24,7 @@ CQxLockPermissionsManager::~CQxLockPermissionsManager()
     if (!m_strHelperPath.empty()) {
         RemoveHelperExecutable(m_strHelperPath);
     }
-    if (SUCCEEDED(m_hrComInit)) {
-        ::CoUninitialize();
-    }
+    // The apartment, the first member, ends last.
 }
 
 void CQxLockPermissionsManager::Log(const _stringx<>& message)
@@ -107,9 +100,7 @@ DWORD CQxLockPermissionsManager::GetItemsFromCustomActionData()
     m_strCustomActionData = GetProperty(m_hInstall, L"CustomActionData");
     // An empty text is the reader's to report; nothing is prepared for it.
     if (!m_strCustomActionData.empty()) {
-        wchar_t systemDirectory[MAX_PATH] = {};
-        ::GetSystemDirectoryW(systemDirectory, MAX_PATH);
-        m_strSystemDirectory = systemDirectory;
+        m_strSystemDirectory = qx::system_directory();
         // Only a 32-bit library on 64-bit Windows needs the helper for the native registry view.
         if (qx::running_on_wow64()) {
             m_strHelperPath = ExtractHelperExecutable(*this, qx::g_hModule);

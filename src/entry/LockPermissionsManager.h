@@ -13,6 +13,7 @@
 #include "msi/InstallerSession.h"
 #include "msi/LockPermissionsRow.h"
 #include "msi/MsiHandle.h"
+#include "support/com_apartment.h"
 #include "support/stringx.h"
 
 class CQxLockPermissionsManager : public CQXSecureObject {
@@ -39,7 +40,8 @@ private:
     DWORD GetItemsFromCustomActionData();
     DWORD ApplyPermissionsItems();
 
-    HRESULT m_hrComInit;              // uninitialised only when it was initialised here
+    // The helper proxy needs an apartment on this thread for the whole call.
+    qx::com_apartment m_apartment;
     MSIHANDLE m_hInstall;             // not owned
     qx::unique_msihandle m_hDatabase; // closed first when the manager ends
     _stringx<> m_strCustomActionData;

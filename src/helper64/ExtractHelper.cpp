@@ -13,9 +13,8 @@ const DWORD kHelperDeleteWaitMs = 500;
 // The folder, with its trailing backslash, is the temporary folder (or there is none to compare with).
 bool IsTemporaryFolder(const _stringx<>& folder)
 {
-    wchar_t temp[MAX_PATH + 1] = {};
-    const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
-    return length == 0 || length > MAX_PATH || folder.equals(temp);
+    const _stringx<> temp = qx::temp_folder();
+    return temp.empty() || folder.equals(temp);
 }
 
 } // namespace

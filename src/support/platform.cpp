@@ -115,4 +115,11 @@ bool set_fs_redirection(bool enable)
     return enableRedirection && enableRedirection(enable ? TRUE : FALSE) != FALSE;
 }
 
+_stringx<> system_directory()
+{
+    wchar_t folder[MAX_PATH] = {};
+    ::GetSystemDirectoryW(folder, MAX_PATH);
+    return folder;
+}
+
 } // namespace qx

@@ -16,18 +16,6 @@ namespace {
 
 constexpr std::size_t short_guid_length = 8;
 
-_stringx<> temp_folder()
-{
-    _stringx<> folder;
-    folder.resize(MAX_PATH);
-    {
-        // On failure the buffer keeps its NULs and the folder comes back empty.
-        _stringx<>::string_buffer buffer(folder);
-        ::GetTempPathW(MAX_PATH, buffer.get());
-    }
-    return folder;
-}
-
 _stringx<> guid_folder_name(bool shortName)
 {
     _stringx<> guid = new_guid_string();
@@ -50,6 +38,18 @@ void drop_tmp_extension(_stringx<>& path)
 }
 
 } // namespace
+
+_stringx<> temp_folder()
+{
+    _stringx<> folder;
+    folder.resize(MAX_PATH);
+    {
+        // On failure the buffer keeps its NULs and the folder comes back empty.
+        _stringx<>::string_buffer buffer(folder);
+        ::GetTempPathW(MAX_PATH, buffer.get());
+    }
+    return folder;
+}
 
 _stringx<> new_guid_string()
 {

@@ -5,6 +5,8 @@
 
 namespace qx {
 
+// The user's temporary folder with its trailing backslash; empty on failure.
+_stringx<> temp_folder();
 // A new GUID as 36 upper-case characters, without braces.
 _stringx<> new_guid_string();
 // base (or the temporary folder) + "{GUID}\", created with a protected ACL that

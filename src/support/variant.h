@@ -51,19 +51,6 @@ public:
         }
     }
     void clear() { check(::VariantClear(this)); }
-    // A null BSTR stays null (some VariantCopy implementations turn it into an empty
-    // string). Some SDK headers declare the source non-const; it is only read.
-    void copy_from(const VARIANT& source)
-    {
-        if (source.vt == VT_BSTR && !source.bstrVal) {
-            clear();
-            vt = VT_BSTR;
-            bstrVal = nullptr;
-            return;
-        }
-        check(::VariantCopy(this, const_cast<VARIANT*>(&source)));
-    }
-
     void set(const wchar_t* text)
     {
         clear();
