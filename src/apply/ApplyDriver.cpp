@@ -5,8 +5,6 @@
 
 namespace {
 
-// The package's Error table holds the wording of this message.
-constexpr UINT kApplyErrorMessage = 27555;
 constexpr INSTALLMESSAGE kApplyErrorPrompt =
     static_cast<INSTALLMESSAGE>(INSTALLMESSAGE_ERROR | MB_ABORTRETRYIGNORE | MB_ICONWARNING);
 constexpr DWORD kSystemMessageLength = 1040;

@@ -12,6 +12,9 @@
 #include "support/log_sink.h"
 #include "support/stringx.h"
 
+// The message that puts a failed item to the user; the package's Error table words it.
+constexpr UINT kApplyErrorMessage = 27555;
+
 // One item applied, in this process or elsewhere: 0 or the failure's code.
 using ApplyOneItem = std::function<DWORD(const PermissionsItem&)>;
 

@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 
+#include "apply/ApplyDriver.h"
 #include "apply/ApplyRules.h"
 #include "cost/CustomActionData.h"
 #include "cost/PermissionsItem.h"
@@ -26,7 +27,6 @@ const wchar_t kInstallEntry[] = L"QXLockPermissionsInstallAction";
 const wchar_t* const kInstallAction = kInstallDataProperty;
 const wchar_t kRollbackEntry[] = L"QXLockPermissionsRollbackAction";
 const wchar_t* const kRollbackAction = kRollbackDataProperty;
-constexpr int kApplyErrorMessage = 27555;
 
 // The Type column of the CustomAction table: the code's kind and its source, and
 // when a deferred action runs.
@@ -34,14 +34,10 @@ constexpr int kTypeCodeAndSource = 0x3F;
 constexpr int kTypeDllInBinary = msidbCustomActionTypeDll | msidbCustomActionTypeBinaryData;
 constexpr int kTypeRollbackOrCommit = msidbCustomActionTypeRollback | msidbCustomActionTypeCommit;
 constexpr DWORD kTableFlags = LOCKPERM_DENY | LOCKPERM_NO_PROPAGATE | LOCKPERM_IGNORE_FAILURE;
-// GENERIC_ALL, GENERIC_EXECUTE, GENERIC_WRITE and GENERIC_READ.
-constexpr DWORD kGenericRights = 0xF0000000;
+constexpr DWORD kGenericRights = GENERIC_ALL | GENERIC_EXECUTE | GENERIC_WRITE | GENERIC_READ;
 
 // Enough of a stream for the DOS header and the PE header it points to.
 constexpr DWORD kImageHeadBytes = 4096;
-constexpr WORD kMachineX86 = 0x014C;
-constexpr WORD kMachineX64 = 0x8664;
-constexpr WORD kImageFileDll = 0x2000;
 
 enum class Library { Unknown, Bits32, Bits64 };
 
@@ -202,7 +198,7 @@ WORD DllMachine(const std::string& head)
     if (pe > head.size() || head.size() - pe < 24 || head.compare(pe, 4, std::string("PE\0\0", 4)) != 0) {
         return 0;
     }
-    if ((LittleEndian16(head, pe + 22) & kImageFileDll) == 0) {
+    if ((LittleEndian16(head, pe + 22) & IMAGE_FILE_DLL) == 0) {
         return 0;
     }
     return LittleEndian16(head, pe + 4);
@@ -281,19 +277,19 @@ std::wstring LockTableColumnsProblem(MSIHANDLE view)
 void CheckSeparators(std::vector<Finding>& findings, const std::wstring& subject, const wchar_t* column,
                      const std::wstring& text, const wchar_t* remedy)
 {
-    if (text.find(RecordSeparator[0]) != std::wstring::npos) {
-        Add(findings, Severity::Error, Check::Separator, subject,
-            std::wstring(column) + L" " + Quoted(text) +
-                L" holds '*', which separates the records of the install action's data: the record is cut in two "
-                L"and the install action fails ('Item contains invalid data'); " +
-                remedy);
-    }
-    if (text.find(FieldSeparator[0]) != std::wstring::npos) {
-        Add(findings, Severity::Error, Check::Separator, subject,
-            std::wstring(column) + L" " + Quoted(text) +
-                L" holds '|', which separates the fields of the install action's data: the row's fields shift and "
-                L"wrong values are applied; " +
-                remedy);
+    const struct {
+        wchar_t separator;
+        const wchar_t* what; // what it separates, and what happens then
+    } separators[] = {{RecordSeparator[0], L"the records of the install action's data: the record is cut in two and "
+                                           L"the install action fails ('Item contains invalid data')"},
+                      {FieldSeparator[0], L"the fields of the install action's data: the row's fields shift and "
+                                          L"wrong values are applied"}};
+    for (const auto& each : separators) {
+        if (text.find(each.separator) != std::wstring::npos) {
+            Add(findings, Severity::Error, Check::Separator, subject,
+                std::wstring(column) + L" " + Quoted(text) + L" holds '" + each.separator + L"', which separates " +
+                    each.what + L"; " + remedy);
+        }
     }
 }
 
@@ -469,9 +465,9 @@ Library CheckBinary(MSIHANDLE database, const PackageTables& tables, const std::
         return Library::Unknown;
     }
     switch (BinaryMachine(database, row.source)) {
-    case kMachineX64:
+    case IMAGE_FILE_MACHINE_AMD64:
         return Library::Bits64;
-    case kMachineX86:
+    case IMAGE_FILE_MACHINE_I386:
         return Library::Bits32;
     default:
         Add(findings, Severity::Error, Check::LibraryBinary, action,
