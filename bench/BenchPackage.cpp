@@ -1,5 +1,7 @@
 #include "BenchPackage.h"
 
+#include <msidefs.h>
+
 #include <cstdio>
 
 #include "PackageBuilder.h"
@@ -56,12 +58,9 @@ std::unique_ptr<qxtest::Package> WritePackage(const std::wstring& folder, int ro
 {
     qxtest::PackageBuilder builder;
     for (int i = 0; i < kComponents; ++i) {
-        wchar_t code[40];
-        std::swprintf(code, 40, L"{5E0C2A71-8D43-4F96-B21E-%012X}", static_cast<unsigned>(i));
         builder.Rows(L"Directory", {{ComponentDirectory(i), L"INSTALLDIR", Number(L"d", i, 2)}});
-        // 0x100: 64-bit components, so every item is applied in this process.
-        builder.Rows(L"Component", {{ComponentName(i), code, ComponentDirectory(i), 256}});
-        builder.Rows(L"FeatureComponents", {{L"MainFeature", ComponentName(i)}});
+        // 64-bit components, so every item is applied in this process.
+        builder.Component(ComponentName(i), msidbComponentAttributes64bit, L"MainFeature", ComponentDirectory(i));
     }
     for (int row = 0; row < rows; ++row) {
         const wchar_t* account = kAccounts[row % 3];

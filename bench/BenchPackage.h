@@ -22,8 +22,8 @@ RowKind KindOfRow(int row);
 // The row's key into the File, CreateFolder or Registry table.
 std::wstring ObjectKey(int row);
 
-// Writes the package into folder (which must exist) and returns its path; empty,
-// after printing why, when msi.dll refused it. Its keys are under
+// Writes the package into folder (which must exist); null, after printing why, when
+// msi.dll refused it. Its keys are under
 // HKLM\Software\<registryParent>.
 std::unique_ptr<qxtest::Package> WritePackage(const std::wstring& folder, int rows, const std::wstring& registryParent);
 

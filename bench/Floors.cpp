@@ -9,6 +9,7 @@
 #include <cwchar>
 #include <set>
 
+#include "cost/CustomActionData.h"
 #include "msi/MsiHandle.h"
 #include "support/unique_any.h"
 
@@ -203,8 +204,8 @@ std::wstring CostFloor(MSIHANDLE session)
             }
         }
     }
-    ::MsiSetPropertyW(session, L"QXLockPermissionsInstall", text.c_str());
-    ::MsiSetPropertyW(session, L"QXLockPermissionsRollback", rollback.c_str());
+    ::MsiSetPropertyW(session, kInstallDataProperty, text.c_str());
+    ::MsiSetPropertyW(session, kRollbackDataProperty, rollback.c_str());
     return text;
 }
 

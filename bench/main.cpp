@@ -35,6 +35,7 @@
 #include "cost/CustomActionData.h"
 #include "support/log_sink.h"
 #include "msi/MsiHandle.h"
+#include "msi/Properties.h"
 #include "support/unique_any.h"
 
 using namespace qxbench;
@@ -103,18 +104,6 @@ std::wstring ModuleFolder()
     DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::wstring folder(path, length);
     return folder.substr(0, folder.find_last_of(L"\\/") + 1);
-}
-
-std::wstring Property(MSIHANDLE session, const wchar_t* name)
-{
-    DWORD size = 0;
-    wchar_t empty[1] = {};
-    ::MsiGetPropertyW(session, name, empty, &size);
-    std::wstring value(size + 1, L'\0');
-    size = static_cast<DWORD>(value.size());
-    ::MsiGetPropertyW(session, name, &value[0], &size);
-    value.resize(size);
-    return value;
 }
 
 // Makes the files, folders and keys that a costed text names.
@@ -219,7 +208,7 @@ public:
             return Fail("the cost action failed", 0);
         }
         long libraryLines = g_logLines;
-        m_text = Property(m_session.get(), L"QXLockPermissionsInstall");
+        m_text = GetProperty(m_session.get(), kInstallDataProperty).str();
         g_logLines = 0;
         if (qxbench::CostFloor(m_session.get()) != m_text || g_logLines != libraryLines) {
             return Fail("the cost floor wrote another text or another number of log lines", 0);

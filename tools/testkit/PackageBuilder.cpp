@@ -130,12 +130,13 @@ PackageBuilder& PackageBuilder::Property(const std::wstring& name, const std::ws
     return Rows(L"Property", {{name, value}});
 }
 
-PackageBuilder& PackageBuilder::Component(const std::wstring& name, int attributes, const wchar_t* feature)
+PackageBuilder& PackageBuilder::Component(const std::wstring& name, int attributes, const wchar_t* feature,
+                                          const std::wstring& directory)
 {
     // Without a component code the installer reports the installed state as unknown, not absent.
     wchar_t code[39] = {};
     std::swprintf(code, 39, L"{5E0C2A71-8D43-4F96-B21E-%012X}", static_cast<unsigned int>(++m_components));
-    Rows(L"Component", {{name, code, L"INSTALLDIR", attributes}});
+    Rows(L"Component", {{name, code, directory, attributes}});
     return feature ? Rows(L"FeatureComponents", {{feature, name}}) : *this;
 }
 
@@ -188,11 +189,10 @@ std::unique_ptr<Package> PackageBuilder::Build(const std::wstring& path, std::ws
         if (why.empty() && !WriteFile(archives / (table->first + L".idt"), text)) {
             why = L"table " + table->first + L": the archive cannot be written";
         }
-        for (const auto& binary : m_binaries) {
-            // The installer reads a stream field's file from a folder named after the table.
-            if (why.empty() && table->first == L"Binary" &&
-                !WriteFile(archives / L"Binary" / binary.first, binary.second)) {
-                why = L"the stream of " + binary.first + L" cannot be written";
+        // The installer reads a stream field's file from a folder named after the table.
+        for (auto binary = m_binaries.begin(); table->first == L"Binary" && binary != m_binaries.end(); ++binary) {
+            if (why.empty() && !WriteFile(archives / L"Binary" / binary->first, binary->second)) {
+                why = L"the stream of " + binary->first + L" cannot be written";
             }
         }
         if (why.empty()) {

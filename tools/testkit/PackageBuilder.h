@@ -49,8 +49,9 @@ public:
     // Appends rows (none: an empty table).
     PackageBuilder& Rows(const std::wstring& table, std::vector<Row> rows);
     PackageBuilder& Property(const std::wstring& name, const std::wstring& value);
-    // A component in INSTALLDIR with a code of its own, in a feature (none: nullptr).
-    PackageBuilder& Component(const std::wstring& name, int attributes, const wchar_t* feature = L"MainFeature");
+    // A component with a code of its own, in a feature (none: nullptr).
+    PackageBuilder& Component(const std::wstring& name, int attributes, const wchar_t* feature = L"MainFeature",
+                              const std::wstring& directory = L"INSTALLDIR");
     // fileName is "short|long" or one name.
     PackageBuilder& File(const std::wstring& key, const std::wstring& component, const std::wstring& fileName);
     PackageBuilder& Registry(const std::wstring& key, int root, Cell keyText, const std::wstring& component);
