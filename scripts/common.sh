@@ -4,7 +4,7 @@
 # package, python3 runs the checks of the authoring files and the guide.
 QX_PACKAGES=(cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
              binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine64 wine googletest
-             wixl msitools clang-format python3)
+             wixl msitools clang-format python3 git)
 
 qx_install_packages() {
     local missing=()
