@@ -6,6 +6,7 @@
 #include <sddl.h>
 
 #include "RecordingLog.h"
+#include "ScratchFolder.h"
 #include "SecurityTestSupport.h"
 #include "apply/AccessEntries.h"
 #include "apply/AccountResolution.h"
@@ -242,10 +243,8 @@ TEST(Apply, RouteFollowsKindFlagsAndName)
 // becomes the entry alone. "$" is the list before, without its "D:".
 TEST(Apply, EntryMergesIntoTheObjectsList)
 {
-    wchar_t temp[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, temp);
-    const std::wstring folder = std::wstring(temp) + L"QXLockTests-Merge", file = folder + L"\\a.txt";
-    ::CreateDirectoryW(folder.c_str(), nullptr);
+    const ScratchFolder scratch;
+    const std::wstring folder = scratch.path, file = folder + L"a.txt";
     qx::unique_file(::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     const wchar_t* list = L"D:(A;OICI;KA;;;BA)(A;OICI;KR;;;BU)";
     const struct {
@@ -281,8 +280,6 @@ TEST(Apply, EntryMergesIntoTheObjectsList)
         EXPECT_EQ(written, RecordedWrites());
         EXPECT_TRUE(!row.name.empty() || key.Dacl() == after) << testing::PrintToString(key.Dacl());
     }
-    ::DeleteFileW(file.c_str());
-    ::RemoveDirectoryW(folder.c_str());
 }
 
 } // namespace

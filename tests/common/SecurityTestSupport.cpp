@@ -9,18 +9,18 @@
 
 namespace qxtest {
 
-namespace {
-
-const wchar_t kTestKeys[] = L"Software\\QXLockTests";
-
-std::wstring ListText(PSECURITY_DESCRIPTOR descriptor)
+std::wstring DescriptorText(PSECURITY_DESCRIPTOR descriptor, SECURITY_INFORMATION parts)
 {
     qx::unique_local<wchar_t> text;
-    return ::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
-                                                                  DACL_SECURITY_INFORMATION, text.put(), nullptr)
+    return ::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, parts, text.put(),
+                                                                  nullptr)
                ? text.get()
                : L"";
 }
+
+namespace {
+
+const wchar_t kTestKeys[] = L"Software\\QXLockTests";
 
 std::vector<SecurityWrite> g_writes;
 bool g_passOn = true;
@@ -32,8 +32,8 @@ DWORD WINAPI RecordingSet(LPWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION
     ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
     ::SetSecurityDescriptorDacl(&descriptor, TRUE, dacl, FALSE);
     // Wine writes a null list as "D:", as it writes an empty one.
-    g_writes.push_back(
-        {name, type, information, dacl ? ListText(&descriptor) : L"D:NO_ACCESS_CONTROL", scoped_wow64::off() > 0});
+    g_writes.push_back({name, type, information, dacl ? DescriptorText(&descriptor) : L"D:NO_ACCESS_CONTROL",
+                        scoped_wow64::off() > 0});
     return g_passOn ? ::SetNamedSecurityInfoW(name, type, information, owner, group, dacl, sacl) : ERROR_SUCCESS;
 }
 
@@ -44,7 +44,7 @@ std::wstring DaclText(const std::wstring& name, SE_OBJECT_TYPE type)
     qx::unique_local<void> descriptor;
     return ::GetNamedSecurityInfoW(name.c_str(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr,
                                    descriptor.put()) == ERROR_SUCCESS
-               ? ListText(descriptor.get())
+               ? DescriptorText(descriptor.get())
                : L"";
 }
 

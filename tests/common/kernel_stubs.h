@@ -55,6 +55,7 @@ public:
         depth() = 0;
     }
     static int off() { return depth(); }
+    static BOOL WINAPI IsWow64(HANDLE, PBOOL wow64) { return *wow64 = TRUE; }
 
 private:
     static int& depth()
@@ -62,7 +63,6 @@ private:
         static int switchedOff = 0;
         return switchedOff;
     }
-    static BOOL WINAPI IsWow64(HANDLE, PBOOL wow64) { return *wow64 = TRUE; }
     static BOOL WINAPI Disable(PVOID* state) { return *state = nullptr, ++depth(), TRUE; }
     static BOOL WINAPI Revert(PVOID) { return --depth(), TRUE; }
 

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <sddl.h>
 
 #include <tuple>
 
@@ -140,11 +139,7 @@ std::wstring g_callers; // the descriptor handed to CoInitializeSecurity, as tex
 HRESULT WINAPI RecordingInitializeSecurity(PSECURITY_DESCRIPTOR descriptor, LONG, SOLE_AUTHENTICATION_SERVICE*, void*,
                                            DWORD, DWORD, void*, DWORD, void*)
 {
-    LPWSTR text = nullptr;
-    ::ConvertSecurityDescriptorToStringSecurityDescriptorW(
-        descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr);
-    g_callers = text ? text : L"";
-    ::LocalFree(text);
+    g_callers = qxtest::DescriptorText(descriptor, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION);
     return S_OK;
 }
 

@@ -4,7 +4,6 @@
 
 #include <windows.h>
 #include <process.h>
-#include <sddl.h>
 #include <tlhelp32.h>
 
 #include <filesystem>
@@ -14,6 +13,7 @@
 
 #include "RecordingLog.h"
 #include "RpcService.h"
+#include "ScratchFolder.h"
 #include "SecurityTestSupport.h"
 #include "kernel_stubs.h"
 #include "helper64/CreateBitUtilsHelper.h"
@@ -32,14 +32,6 @@ std::wstring TempFolder() // with a trailing backslash, as the library's own nam
     wchar_t path[MAX_PATH] = {};
     ::GetTempPathW(MAX_PATH, path);
     return path;
-}
-
-std::wstring Scratch() // new and empty
-{
-    const std::wstring folder = TempFolder() + L"qxtest" + std::to_wstring(::GetCurrentProcessId()) + L"\\";
-    fs::remove_all(folder);
-    fs::create_directory(folder);
-    return folder;
 }
 
 std::wstring BesideTest(const wchar_t* name) // where QXBEW.exe and qx_idle.exe are built
@@ -67,11 +59,7 @@ bool g_denyFolder = false;
 
 BOOL WINAPI RecordingCreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES attributes)
 {
-    LPWSTR text = nullptr;
-    ::ConvertSecurityDescriptorToStringSecurityDescriptorW(attributes ? attributes->lpSecurityDescriptor : nullptr,
-                                                           SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr);
-    g_folderList = text ? text : L"";
-    ::LocalFree(text);
+    g_folderList = attributes ? qxtest::DescriptorText(attributes->lpSecurityDescriptor) : L"";
     ::SetLastError(ERROR_ACCESS_DENIED); // what a refused folder reports
     return !g_denyFolder && ::CreateDirectoryW(path, attributes);
 }
@@ -84,19 +72,19 @@ TEST(HelperExtraction, FailuresAreLoggedAndWriteNothingOutsideAFolderOfItsOwn)
         {nullptr, true, L"Failed to create a secure folder for QXBEW.exe, error 0x00000005"},
         {L"kernel32.dll", false, L"Error extracting QXBEW.exe from QXLockPermissions.dll"},
     };
-    const std::wstring saved = TempFolder(), scratch = Scratch();
-    ::SetEnvironmentVariableW(L"TMP", scratch.c_str());
+    const std::wstring saved = TempFolder();
+    const qxtest::ScratchFolder scratch;
+    ::SetEnvironmentVariableW(L"TMP", scratch.path.c_str());
     scoped_kernel_stubs recording{stub("CreateDirectoryW", RecordingCreateDirectoryW)};
     for (const auto& [module, denyFolder, line] : rows) {
         g_denyFolder = denyFolder;
         qxtest::RecordingLog logger;
         EXPECT_EQ(L"", ExtractHelperExecutable(logger, ::GetModuleHandleW(module)).str());
         EXPECT_EQ(std::vector<std::wstring>{line}, logger.lines);
-        EXPECT_EQ(denyFolder ? 0 : 1, std::distance(fs::directory_iterator(scratch), {})) << "entries so far";
+        EXPECT_EQ(denyFolder ? 0 : 1, std::distance(fs::directory_iterator(scratch.path), {})) << "entries so far";
     }
     g_denyFolder = false;
     ::SetEnvironmentVariableW(L"TMP", saved.c_str());
-    fs::remove_all(scratch);
 }
 
 // The helper may hold its image open for a moment after it ends: the file is tried
@@ -104,10 +92,11 @@ TEST(HelperExtraction, FailuresAreLoggedAndWriteNothingOutsideAFolderOfItsOwn)
 TEST(HelperExtraction, RemovalRetriesAndNeverTakesTheTemporaryFolder)
 {
     for (bool temporary : {false, true}) {
-        const std::wstring saved = TempFolder(), scratch = Scratch();
-        const std::wstring file = scratch + (temporary ? L"wac1.tmp" : L"own\\wac1.tmp");
+        const std::wstring saved = TempFolder();
+        const qxtest::ScratchFolder scratch;
+        const std::wstring file = scratch.path + (temporary ? L"wac1.tmp" : L"own\\wac1.tmp");
         fs::create_directories(fs::path(file).parent_path()); // nothing else: an empty folder could go
-        ASSERT_TRUE(::SetEnvironmentVariableW(L"TMP", scratch.c_str()));
+        ASSERT_TRUE(::SetEnvironmentVariableW(L"TMP", scratch.path.c_str()));
         // Held without delete sharing for the first attempt and a bit of the next wait.
         HANDLE held = ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         ASSERT_NE(INVALID_HANDLE_VALUE, held);
@@ -120,7 +109,6 @@ TEST(HelperExtraction, RemovalRetriesAndNeverTakesTheTemporaryFolder)
         ::SetEnvironmentVariableW(L"TMP", saved.c_str());
         EXPECT_FALSE(fs::exists(file)) << file;
         EXPECT_EQ(temporary, fs::exists(fs::path(file).parent_path())) << file;
-        fs::remove_all(scratch);
     }
 }
 
@@ -148,10 +136,11 @@ TEST_F(HelperActivation, ProgramThatCannotStartIsLoggedAndReturned)
 // helper "run.exe" that a command line taken apart at its blanks would start.
 TEST_F(HelperActivation, ProgramThatNeverRegistersIsEndedAndRemoved)
 {
-    const std::wstring scratch = Scratch(), file = scratch + L"run here\\wac1.tmp";
-    ASSERT_TRUE(fs::create_directory(scratch + L"run here"));
+    const qxtest::ScratchFolder scratch;
+    const std::wstring file = scratch.path + L"run here\\wac1.tmp";
+    ASSERT_TRUE(fs::create_directory(scratch.path + L"run here"));
     fs::copy_file(BesideTest(L"qx_idle.exe"), file);
-    fs::copy_file(BesideTest(L"QXBEW.exe"), scratch + L"run.exe");
+    fs::copy_file(BesideTest(L"QXBEW.exe"), scratch.path + L"run.exe");
     void* dispatch = &m_com;
     qx::unique_handle process;
     EXPECT_EQ(MK_E_UNAVAILABLE, CoCreateFromExecutable(file.c_str(), CLSID_QXBEWUtils, IID_IDispatch, &dispatch,
@@ -160,8 +149,7 @@ TEST_F(HelperActivation, ProgramThatNeverRegistersIsEndedAndRemoved)
     EXPECT_FALSE(process) << "the caller got a process to end";
     EXPECT_EQ(0u, ProcessCount(L"wac1.tmp")) << "the program outlived the failed bind";
     RemoveHelperExecutable(file.c_str());
-    EXPECT_FALSE(fs::exists(scratch + L"run here"));
-    fs::remove_all(scratch);
+    EXPECT_FALSE(fs::exists(scratch.path + L"run here"));
 }
 
 // The library's round: written out, started from its wac….tmp name, an item set on a real

@@ -3,40 +3,19 @@
 #include <windows.h>
 
 #include <filesystem>
-#include <regex>
 #include <string>
 #include <vector>
 
+#include "ScratchFolder.h"
 #include "kernel_stubs.h"
 #include "support/files.h"
 #include "support/temp_files.h"
 
 namespace {
 
-const std::wstring kGuidFolder = L"\\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\}\\\\";
+using qxtest::ScratchFolder;
 
-// A folder of the test's own under the temporary folder, removed at its end.
-struct ScratchFolder {
-    std::wstring path;
-    ScratchFolder()
-    {
-        wchar_t temp[MAX_PATH + 1] = {};
-        ::GetTempPathW(MAX_PATH, temp);
-        path = std::wstring(temp) + L"qxtest-" + std::to_wstring(::GetCurrentProcessId()) + L"\\";
-        ::CreateDirectoryW(path.c_str(), nullptr);
-    }
-    ~ScratchFolder()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    // Whether name is a name in this folder that matches pattern.
-    bool Holds(const std::wstring& name, const std::wstring& pattern) const
-    {
-        return name.compare(0, path.size(), path) == 0 &&
-               std::regex_match(name.substr(path.size()), std::wregex(pattern));
-    }
-};
+const std::wstring kGuidFolder = L"\\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\}\\\\";
 
 // The folder the helper is written into is checked where it is made (tests/helper);
 // this is the one for a user without administrator rights.

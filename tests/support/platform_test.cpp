@@ -16,10 +16,6 @@ std::vector<std::string> g_calls;
 UINT_PTR g_nextState = 256;
 BOOL g_disableResult = TRUE;
 
-BOOL WINAPI IsWow64(HANDLE, PBOOL wow64)
-{
-    return *wow64 = TRUE;
-}
 BOOL WINAPI Disable(PVOID* state)
 {
     *state = reinterpret_cast<PVOID>(g_nextState++);
@@ -43,7 +39,8 @@ TEST(Platform, RedirectionSwitchesNestAndFallBackToEnabling)
 {
     const kernel_stub disable = stub("Wow64DisableWow64FsRedirection", Disable),
                       revert = stub("Wow64RevertWow64FsRedirection", Revert),
-                      enable = stub("Wow64EnableWow64FsRedirection", Enable), wow64 = stub("IsWow64Process", IsWow64);
+                      enable = stub("Wow64EnableWow64FsRedirection", Enable),
+                      wow64 = stub("IsWow64Process", &scoped_wow64::IsWow64);
     {
         scoped_kernel_stubs native{disable, revert, enable}; // this 64-bit process is no WOW64 one
         EXPECT_FALSE(qx::set_fs_redirection(false));
