@@ -15,9 +15,8 @@ DWORD InheritanceFor(const PermissionsItem& item)
     if ((item.m_dwFlags & LOCKPERM_NO_PROPAGATE) != 0) {
         return NO_PROPAGATE_INHERIT_ACE;
     }
-    // A key of the 32-bit view is a key like any other.
-    bool container = item.m_objectType == SE_REGISTRY_KEY || item.m_objectType == SE_REGISTRY_WOW64_32KEY ||
-                     (item.m_objectType == SE_FILE_OBJECT && item.m_kind == LockObjectKind::CreateFolder);
+    // Keys and folders hold objects that inherit, whichever view or type names them.
+    const bool container = item.m_kind == LockObjectKind::Registry || item.m_kind == LockObjectKind::CreateFolder;
     return container ? (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE) : NO_INHERITANCE;
 }
 
