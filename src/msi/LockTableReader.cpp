@@ -19,23 +19,16 @@ DWORD GetAllPermissionsItems(const InstallerSession& session, std::vector<LockPe
     CheckMsiResult(::MsiDatabaseOpenViewW(session.hDatabase, g_strQueryLockTable, view.put()), L"MsiOpenDatabaseView");
     CheckMsiResult(::MsiViewExecute(view.get(), 0), L"MsiViewExecute");
 
-    qx::unique_msihandle record;
-    for (;;) {
-        UINT result = ::MsiViewFetch(view.get(), record.put());
-        if (result == ERROR_NO_MORE_ITEMS) {
-            break;
-        }
-        CheckMsiResult(result, L"MsiViewFetch");
-
+    ForEachRecord(view.get(), [&](MSIHANDLE record) {
         // Columns by position; only the account columns carry installer-formatted text.
         LockPermissionsRow row;
-        row.m_strLockObject = GetRecordString(record.get(), 1);
-        row.m_strTable = GetRecordString(record.get(), 2);
-        row.m_strDomain = FormatInstallerText(session.hInstall, GetRecordString(record.get(), 3));
-        row.m_strUser = FormatInstallerText(session.hInstall, GetRecordString(record.get(), 4));
-        row.m_dwPermission = static_cast<DWORD>(::MsiRecordGetInteger(record.get(), 5));
-        row.m_dwFlags = static_cast<DWORD>(::MsiRecordGetInteger(record.get(), 6));
+        row.m_strLockObject = GetRecordString(record, 1);
+        row.m_strTable = GetRecordString(record, 2);
+        row.m_strDomain = FormatInstallerText(session.hInstall, GetRecordString(record, 3));
+        row.m_strUser = FormatInstallerText(session.hInstall, GetRecordString(record, 4));
+        row.m_dwPermission = static_cast<DWORD>(::MsiRecordGetInteger(record, 5));
+        row.m_dwFlags = static_cast<DWORD>(::MsiRecordGetInteger(record, 6));
         rows.push_back(row);
-    }
+    });
     return ERROR_SUCCESS;
 }

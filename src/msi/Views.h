@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <msiquery.h>
 
 #include <string>
 
@@ -18,6 +19,20 @@ UINT OpenExecuteFetch(qx::unique_msihandle* view, MSIHANDLE database, qx::unique
                       const wchar_t* queryTemplate, ...);
 // The same without the fetch: the caller fetches until 259.
 UINT OpenExecute(qx::unique_msihandle* view, MSIHANDLE database, const wchar_t* queryTemplate, ...);
+// Hands every record of an executed view to each, in order; a failing fetch raises.
+template <class Each> void ForEachRecord(MSIHANDLE view, Each each)
+{
+    qx::unique_msihandle record;
+    for (;;) {
+        const UINT result = ::MsiViewFetch(view, record.put());
+        if (result == ERROR_NO_MORE_ITEMS) {
+            return;
+        }
+        CheckMsiResult(result, L"MsiViewFetch");
+        each(record.get());
+    }
+}
+
 // A field's text of any length; a null field gives the empty string.
 std::wstring GetRecordString(MSIHANDLE record, UINT field);
 

@@ -101,32 +101,11 @@ bool HasTable(MSIHANDLE database, const wchar_t* table)
     return ::MsiDatabaseIsTablePersistentW(database, table) < MSICONDITION_NONE;
 }
 
-qx::unique_msihandle OpenView(MSIHANDLE database, const wchar_t* query)
-{
-    qx::unique_msihandle view;
-    CheckMsiResult(::MsiDatabaseOpenViewW(database, query, view.put()), L"MsiOpenDatabaseView");
-    CheckMsiResult(::MsiViewExecute(view.get(), 0), L"MsiViewExecute");
-    return view;
-}
-
-// Hands every record of an executed view to each.
-template <class Each> void ForEachRecord(MSIHANDLE view, Each each)
-{
-    qx::unique_msihandle record;
-    for (;;) {
-        UINT result = ::MsiViewFetch(view, record.put());
-        if (result == ERROR_NO_MORE_ITEMS) {
-            return;
-        }
-        CheckMsiResult(result, L"MsiViewFetch");
-        each(record.get());
-    }
-}
-
 template <class Each> void ForEachRow(MSIHANDLE database, const wchar_t* table, const wchar_t* query, Each each)
 {
     if (HasTable(database, table)) {
-        qx::unique_msihandle view = OpenView(database, query);
+        qx::unique_msihandle view;
+        OpenExecute(&view, database, query);
         ForEachRecord(view.get(), each);
     }
 }
@@ -207,7 +186,8 @@ WORD DllMachine(const std::string& head)
 WORD BinaryMachine(MSIHANDLE database, const std::wstring& name)
 {
     WORD machine = 0;
-    qx::unique_msihandle view = OpenView(database, L"SELECT `Name`, `Data` FROM `Binary`");
+    qx::unique_msihandle view;
+    OpenExecute(&view, database, L"SELECT `Name`, `Data` FROM `Binary`");
     ForEachRecord(view.get(), [&](MSIHANDLE record) {
         if (GetRecordString(record, 1) != name) {
             return;
@@ -440,7 +420,8 @@ void CheckLockTable(MSIHANDLE database, const PackageTables& tables, Library lib
     if (!HasTable(database, g_szLockTable)) {
         return; // the cost action skips a package without the table
     }
-    qx::unique_msihandle view = OpenView(database, g_strQueryLockTable.c_str());
+    qx::unique_msihandle view;
+    OpenExecute(&view, database, g_strQueryLockTable.c_str());
     const std::wstring problem = LockTableColumnsProblem(view.get());
     if (!problem.empty()) {
         Add(findings, Severity::Error, Check::LockTableColumns, g_szLockTable, problem);
