@@ -1,5 +1,7 @@
 #include "SecurityTestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <sddl.h>
 
 #include <ostream>
@@ -67,7 +69,7 @@ TestKey::TestKey(const std::wstring& name, const wchar_t* dacl)
 {
     qx::unique_hkey key;
     ::RegCreateKeyExW(HKEY_CURRENT_USER, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
-    SetDacl(dacl);
+    EXPECT_TRUE(SetDacl(dacl)) << "the list before could not be set on " << testing::PrintToString(m_name);
 }
 
 TestKey::~TestKey()
