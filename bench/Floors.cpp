@@ -110,7 +110,8 @@ void Append(std::wstring& text, const std::wstring& object, const std::wstring& 
             L'|' + std::to_wstring(static_cast<int>(flags));
 }
 
-// What costing keeps for rollback: the object's access list as text, once per object.
+// What costing keeps for rollback: the object's access list as text, once per
+// object, and for a file or folder which object it was read from.
 void CaptureList(std::set<std::wstring>& captured, std::wstring& data, const std::wstring& path, SE_OBJECT_TYPE type)
 {
     if (!captured.insert(path).second) {
@@ -118,8 +119,21 @@ void CaptureList(std::set<std::wstring>& captured, std::wstring& data, const std
     }
     PACL dacl = nullptr;
     qx::unique_local<void> descriptor;
-    if (::GetNamedSecurityInfoW(path.c_str(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
-                                descriptor.put()) != ERROR_SUCCESS) {
+    std::wstring identity;
+    if (type == SE_FILE_OBJECT) {
+        qx::unique_file file(::CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        BY_HANDLE_FILE_INFORMATION information = {};
+        if (!file || !::GetFileInformationByHandle(file.get(), &information) ||
+            ::GetSecurityInfo(file.get(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                              descriptor.put()) != ERROR_SUCCESS) {
+            return;
+        }
+        identity =
+            std::to_wstring(information.dwVolumeSerialNumber) + L':' + std::to_wstring(information.nFileIndexLow);
+    } else if (::GetNamedSecurityInfoW(path.c_str(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                                       descriptor.put()) != ERROR_SUCCESS) {
         return;
     }
     qx::unique_local<wchar_t> sddl;
@@ -128,7 +142,7 @@ void CaptureList(std::set<std::wstring>& captured, std::wstring& data, const std
         if (!data.empty()) {
             data += L'*';
         }
-        data += path + L'|' + std::to_wstring(static_cast<int>(type)) + L"|0|" + sddl.get();
+        data += path + L'|' + std::to_wstring(static_cast<int>(type)) + L"|0|" + identity + L'|' + sddl.get();
     }
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "apply/AccountResolution.h"
+#include "apply/ObjectSecurity.h"
 #include "support/unique_any.h"
 
 namespace {
@@ -44,16 +45,10 @@ DWORD BuildExplicitAccess(CSecurityFunctions& security, qx::log_sink& log, const
 DWORD UpdateObjectSecurity(CSecurityFunctions& security, qx::log_sink& log, const PermissionsItem& item,
                            EXPLICIT_ACCESS_W* entry)
 {
-    // The named-security functions take a writable name.
-    _stringx<> objectName(item.m_strObjectName);
     log.Log(FormatText(L"Getting existing security descriptor for '%s'", item.m_strObjectName.c_str()));
-    _stringx<>::string_buffer nameBuffer(objectName);
-    LPWSTR name = nameBuffer.get();
-
     qx::unique_local<void> descriptor;
     PACL oldDacl = nullptr; // points into the descriptor; null for a null DACL
-    DWORD result = security.GetNamedSecurityInfoW(name, item.m_objectType, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                                  &oldDacl, nullptr, descriptor.put());
+    DWORD result = ReadObjectDacl(security, item.m_strObjectName, item.m_objectType, &oldDacl, descriptor);
     if (result != ERROR_SUCCESS) {
         log.Log(FormatText(L"Failed to obtain existing security descriptor, last error: 0x%08x", result));
         return result;
@@ -67,8 +62,8 @@ DWORD UpdateObjectSecurity(CSecurityFunctions& security, qx::log_sink& log, cons
     }
 
     log.Log(FormatText(L"Setting new security descriptor for '%s'", item.m_strObjectName.c_str()));
-    result = security.SetNamedSecurityInfoW(name, item.m_objectType, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                            newDacl.get(), nullptr);
+    result =
+        WriteObjectDacl(security, item.m_strObjectName, item.m_objectType, DACL_SECURITY_INFORMATION, newDacl.get());
     if (result != ERROR_SUCCESS) {
         log.Log(FormatText(L"Failed to set new security descriptor, last error: 0x%08x", result));
     }

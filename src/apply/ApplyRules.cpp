@@ -4,28 +4,22 @@
 
 #include "support/platform.h"
 
-namespace {
-
-// A key of the 64-bit view seen from a 32-bit process; not in every SDK's
-// enumeration, and not known to the oldest systems, which then refuse it.
-constexpr SE_OBJECT_TYPE kRegistryWow64Key64 = static_cast<SE_OBJECT_TYPE>(13);
-
-} // namespace
-
 bool AppliesThroughHelper(const PermissionsItem& item)
 {
     return (item.m_dwFlags & LOCKPERM_COMPONENT_32BIT) != 0 && item.m_kind == LockObjectKind::Registry;
 }
 
-bool HasRelativeFileName(const PermissionsItem& item)
+bool IsFullFileName(const _stringx<>& name)
 {
-    if (item.m_kind != LockObjectKind::File && item.m_kind != LockObjectKind::CreateFolder) {
-        return false;
-    }
-    const _stringx<>& name = item.m_strObjectName;
     const bool drive = name.length() >= 3 && std::iswalpha(name[0]) && name[1] == L':' && name[2] == L'\\';
     const bool unc = name.length() >= 3 && name[0] == L'\\' && name[1] == L'\\';
-    return !drive && !unc;
+    return drive || unc;
+}
+
+bool HasRelativeFileName(const PermissionsItem& item)
+{
+    return (item.m_kind == LockObjectKind::File || item.m_kind == LockObjectKind::CreateFolder) &&
+           !IsFullFileName(item.m_strObjectName);
 }
 
 bool AppliesWithoutRedirection(const PermissionsItem& item, const _stringx<>& systemDirectory)

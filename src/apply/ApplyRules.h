@@ -10,9 +10,11 @@
 // registry view, which only the 64-bit helper process reaches.
 bool AppliesThroughHelper(const PermissionsItem& item);
 
-// A file or folder item whose name is not a full path: a drive letter, a colon
-// and a backslash, or a UNC name (two backslashes). The system would resolve it
-// against the install action's current folder, normally the system folder.
+// A full file name: a drive letter, a colon and a backslash, or a UNC name (two
+// backslashes). The system would resolve any other against the current folder of
+// the action, normally the system folder.
+bool IsFullFileName(const _stringx<>& name);
+// A file or folder item whose name is not a full one.
 bool HasRelativeFileName(const PermissionsItem& item);
 
 // Files and folders of 64-bit components, and anything under the system
@@ -31,6 +33,9 @@ enum class ObjectView : DWORD {
     View64 = 64,
 };
 ObjectView RouteViewOf(const PermissionsItem& item, const _stringx<>& systemDirectory);
+
+// A key of the 64-bit view seen from a 32-bit process; not in every SDK's enumeration.
+constexpr SE_OBJECT_TYPE kRegistryWow64Key64 = static_cast<SE_OBJECT_TYPE>(13);
 
 // The object type that the named-security calls of this process take for an
 // object of the type seen from the view (SE_REGISTRY_WOW64_32KEY for a key of the

@@ -3,13 +3,14 @@
 #include <sddl.h>
 
 #include "apply/ApplyRules.h"
+#include "apply/ObjectSecurity.h"
 #include "cost/CustomActionData.h"
 #include "support/platform.h"
 #include "support/unique_any.h"
 
 namespace {
 
-constexpr std::size_t kRollbackFields = 4;
+constexpr std::size_t kRollbackFields = 5;
 
 bool HoldsSeparator(const _stringx<>& text)
 {
@@ -22,37 +23,106 @@ bool KnownView(DWORD view)
            view == static_cast<DWORD>(ObjectView::View64);
 }
 
+// A null DACL is saved and read by its SDDL name, with the protection flag: not
+// every SDDL converter tells it from an empty list, which would deny everyone.
+const wchar_t kNullDacl[] = L"D:NO_ACCESS_CONTROL";
+const wchar_t kProtectedNullDacl[] = L"D:PNO_ACCESS_CONTROL";
+
+const wchar_t* NullDaclText(PSECURITY_DESCRIPTOR descriptor)
+{
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    const bool isProtected =
+        ::GetSecurityDescriptorControl(descriptor, &control, &revision) && (control & SE_DACL_PROTECTED) != 0;
+    return isProtected ? kProtectedNullDacl : kNullDacl;
+}
+
 // A file or folder seen from the native view is reached with redirection off.
 bool NeedsRedirectionOff(SE_OBJECT_TYPE type, ObjectView view)
 {
     return type == SE_FILE_OBJECT && view == ObjectView::View64;
 }
 
-// Writes one saved list back: 0 or the failure's code.
-DWORD Restore(CSecurityFunctions& security, _stringx<> name, SE_OBJECT_TYPE type, ObjectView view,
-              const _stringx<>& sddl)
+// An object's list as it is now: dacl points into descriptor. For a file or folder,
+// also which object it is.
+struct SavedList {
+    qx::unique_local<void> descriptor;
+    PACL dacl = nullptr;
+    _stringx<> identity;
+};
+
+// Reads a file's or folder's list through the handle that tells which object it is,
+// so that both come from the same object.
+DWORD ReadList(CSecurityFunctions& security, const _stringx<>& name, SE_OBJECT_TYPE type, ObjectView view,
+               SavedList& saved)
+{
+    if (type != SE_FILE_OBJECT) {
+        return ReadObjectDacl(security, name, NamedObjectType(type, view), &saved.dacl, saved.descriptor);
+    }
+    RedirectionOff redirection(NeedsRedirectionOff(type, view));
+    qx::unique_file file;
+    DWORD result = OpenFileObject(name, READ_CONTROL | FILE_READ_ATTRIBUTES, file);
+    if (result == ERROR_SUCCESS) {
+        result = FileIdentity(file.get(), saved.identity);
+    }
+    if (result == ERROR_SUCCESS) {
+        result = security.GetSecurityInfo(file.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                          &saved.dacl, nullptr, saved.descriptor.put());
+    }
+    return result;
+}
+
+// What putting one list back came to: a code, or the finding that the name now
+// leads to another file or folder than the one whose list was saved.
+struct Restored {
+    DWORD error = ERROR_SUCCESS;
+    bool anotherObject = false;
+};
+
+Restored Restore(CSecurityFunctions& security, const _stringx<>& name, SE_OBJECT_TYPE type, ObjectView view,
+                 const _stringx<>& identity, const _stringx<>& sddl)
 {
     qx::unique_local<void> descriptor;
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, descriptor.put(), nullptr)) {
-        return ::GetLastError();
+        return {::GetLastError()};
     }
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
-    PACL dacl = nullptr;
+    PACL dacl = nullptr; // null in a present list: a null DACL, put back as one
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     if (!::GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) ||
         !::GetSecurityDescriptorControl(descriptor.get(), &control, &revision)) {
-        return ::GetLastError();
+        return {::GetLastError()};
+    }
+    if (!present) {
+        return {ERROR_INVALID_SECURITY_DESCR}; // costing saves none such: writing it would mean a null DACL
+    }
+    if (sddl == kNullDacl || sddl == kProtectedNullDacl) {
+        dacl = nullptr;
     }
     // The protection state as it was: a list that inherited goes on inheriting.
     const SECURITY_INFORMATION information =
         DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
                                                                         : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    if (type != SE_FILE_OBJECT) {
+        return {WriteObjectDacl(security, name, NamedObjectType(type, view), information, dacl)};
+    }
+    // Compared and written through one handle: the object cannot change in between.
     RedirectionOff redirection(NeedsRedirectionOff(type, view));
-    _stringx<>::string_buffer buffer(name);
-    return security.SetNamedSecurityInfoW(buffer.get(), NamedObjectType(type, view), information, nullptr, nullptr,
-                                          dacl, nullptr);
+    qx::unique_file file;
+    _stringx<> now;
+    DWORD result = OpenFileObject(name, READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES, file);
+    if (result == ERROR_SUCCESS) {
+        result = FileIdentity(file.get(), now);
+    }
+    if (result != ERROR_SUCCESS) {
+        return {result};
+    }
+    if (now != identity) {
+        return {ERROR_SUCCESS, true};
+    }
+    return {security.SetSecurityInfo(file.get(), SE_FILE_OBJECT, information, nullptr, nullptr, dacl, nullptr)};
 }
 
 } // namespace
@@ -64,6 +134,12 @@ CAccessListCapture::CAccessListCapture(CSecurityFunctions& security, qx::log_sin
 
 void CAccessListCapture::Capture(const PermissionsItem& item)
 {
+    // The install action refuses a file or folder without a full name, and only a
+    // 32-bit library under WOW64 carries the helper its routed keys need: putting
+    // back a list it never changed would only undo what others changed since.
+    if (HasRelativeFileName(item) || (AppliesThroughHelper(item) && !qx::running_on_wow64())) {
+        return;
+    }
     const ObjectView view = RouteViewOf(item, m_strSystemDirectory);
     // The record's first three fields: the object as the rollback action finds it again.
     _stringx<> record =
@@ -72,26 +148,23 @@ void CAccessListCapture::Capture(const PermissionsItem& item)
         return; // an earlier row's capture holds the list as it was
     }
 
-    _stringx<> name(item.m_strObjectName);
-    qx::unique_local<void> descriptor;
-    PACL dacl = nullptr;
-    DWORD result;
-    {
-        RedirectionOff redirection(NeedsRedirectionOff(item.m_objectType, view));
-        _stringx<>::string_buffer buffer(name);
-        result = m_security.GetNamedSecurityInfoW(buffer.get(), NamedObjectType(item.m_objectType, view),
-                                                  DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
-                                                  descriptor.put());
-    }
+    SavedList saved;
+    DWORD result = ReadList(m_security, item.m_strObjectName, item.m_objectType, view, saved);
     if (result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND) {
         return; // made by this installation: its removal takes the list too
     }
-    if (result == ERROR_SUCCESS && !descriptor) {
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (result == ERROR_SUCCESS && !saved.descriptor) {
         result = ERROR_INVALID_SECURITY_DESCR; // a call that succeeds with nothing read nothing
     }
+    if (result == ERROR_SUCCESS && !::GetSecurityDescriptorDacl(saved.descriptor.get(), &present, &dacl, &defaulted)) {
+        result = ::GetLastError();
+    }
     qx::unique_local<wchar_t> sddl;
-    if (result == ERROR_SUCCESS &&
-        !::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.get(), SDDL_REVISION_1,
+    if (result == ERROR_SUCCESS && present &&
+        !::ConvertSecurityDescriptorToStringSecurityDescriptorW(saved.descriptor.get(), SDDL_REVISION_1,
                                                                 DACL_SECURITY_INFORMATION, sddl.put(), nullptr)) {
         result = ::GetLastError();
     }
@@ -100,12 +173,20 @@ void CAccessListCapture::Capture(const PermissionsItem& item)
                              item.m_strObjectName.c_str(), result));
         return;
     }
-    const _stringx<> list(sddl.get());
+    // A descriptor without any DACL has nothing that writing a list could give back.
+    if (!present) {
+        m_log.Log(FormatText(L"No rollback for '%s': its security descriptor has no access list",
+                             item.m_strObjectName.c_str()));
+        return;
+    }
+    const _stringx<> list(dacl ? sddl.get() : NullDaclText(saved.descriptor.get()));
     if (HoldsSeparator(item.m_strObjectName) || HoldsSeparator(list)) {
         m_log.Log(FormatText(L"No rollback for '%s': its name or access list holds '*' or '|'",
                              item.m_strObjectName.c_str()));
         return;
     }
+    record += FieldSeparator;
+    record += saved.identity;
     record += FieldSeparator;
     record += list;
     AppendDataRecord(m_strData, record);
@@ -123,12 +204,23 @@ void RestoreAccessLists(CSecurityFunctions& security, qx::log_sink& log, const _
             return true; // the others are still worth putting back
         }
         const _stringx<> name(fields[0].begin, fields[0].length());
-        const DWORD result = Restore(security, name, static_cast<SE_OBJECT_TYPE>(type), static_cast<ObjectView>(view),
-                                     _stringx<>(fields[3].begin, fields[3].length()));
-        if (result == ERROR_SUCCESS) {
+        const _stringx<> identity(fields[3].begin, fields[3].length());
+        if (type == SE_FILE_OBJECT && (identity.empty() || !IsFullFileName(name))) {
+            log.Log(FormatText(L"Did not restore access list of '%s': a file or folder is found again only by its "
+                               L"full name and identity",
+                               name.c_str()));
+            return true;
+        }
+        const Restored restored =
+            Restore(security, name, static_cast<SE_OBJECT_TYPE>(type), static_cast<ObjectView>(view), identity,
+                    _stringx<>(fields[4].begin, fields[4].length()));
+        if (restored.anotherObject) {
+            log.Log(FormatText(L"Did not restore access list of '%s': it is no longer the object whose list was saved",
+                               name.c_str()));
+        } else if (restored.error == ERROR_SUCCESS) {
             log.Log(FormatText(L"Restored access list of '%s'", name.c_str()));
         } else {
-            log.Log(FormatText(L"Failed to restore access list of '%s', error 0x%08x", name.c_str(), result));
+            log.Log(FormatText(L"Failed to restore access list of '%s', error 0x%08x", name.c_str(), restored.error));
         }
         return true;
     });

@@ -22,6 +22,8 @@ CSecurityFunctions::CSecurityFunctions()
     Resolve(advapi, "GetNamedSecurityInfoW", m_pfnGetNamedSecurityInfoW);
     Resolve(advapi, "SetEntriesInAclW", m_pfnSetEntriesInAclW);
     Resolve(advapi, "SetNamedSecurityInfoW", m_pfnSetNamedSecurityInfoW);
+    Resolve(advapi, "GetSecurityInfo", m_pfnGetSecurityInfo);
+    Resolve(advapi, "SetSecurityInfo", m_pfnSetSecurityInfo);
     Resolve(advapi, "AllocateAndInitializeSid", m_pfnAllocateAndInitializeSid);
     Resolve(advapi, "CreateWellKnownSid", m_pfnCreateWellKnownSid);
     Resolve(advapi, "CopySid", m_pfnCopySid);
@@ -67,6 +69,22 @@ DWORD CSecurityFunctions::SetNamedSecurityInfoW(LPWSTR objectName, SE_OBJECT_TYP
     return m_pfnSetNamedSecurityInfoW
                ? m_pfnSetNamedSecurityInfoW(objectName, objectType, information, owner, group, dacl, sacl)
                : ERROR_PROC_NOT_FOUND;
+}
+
+DWORD CSecurityFunctions::GetSecurityInfo(HANDLE object, SE_OBJECT_TYPE objectType, SECURITY_INFORMATION information,
+                                          PSID* owner, PSID* group, PACL* dacl, PACL* sacl,
+                                          PSECURITY_DESCRIPTOR* descriptor)
+{
+    return m_pfnGetSecurityInfo
+               ? m_pfnGetSecurityInfo(object, objectType, information, owner, group, dacl, sacl, descriptor)
+               : ERROR_PROC_NOT_FOUND;
+}
+
+DWORD CSecurityFunctions::SetSecurityInfo(HANDLE object, SE_OBJECT_TYPE objectType, SECURITY_INFORMATION information,
+                                          PSID owner, PSID group, PACL dacl, PACL sacl)
+{
+    return m_pfnSetSecurityInfo ? m_pfnSetSecurityInfo(object, objectType, information, owner, group, dacl, sacl)
+                                : ERROR_PROC_NOT_FOUND;
 }
 
 BOOL CSecurityFunctions::AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD sub0,

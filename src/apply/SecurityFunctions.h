@@ -1,5 +1,5 @@
-// The ten security entry points of the library, resolved once from the advapi32
-// that the process has already loaded.
+// The security entry points of the library, resolved once from the advapi32 that
+// the process has already loaded.
 #pragma once
 
 #include <windows.h>
@@ -22,6 +22,10 @@ public:
     DWORD SetEntriesInAclW(ULONG count, PEXPLICIT_ACCESS_W entries, PACL oldAcl, PACL* newAcl);
     DWORD SetNamedSecurityInfoW(LPWSTR objectName, SE_OBJECT_TYPE objectType, SECURITY_INFORMATION information,
                                 PSID owner, PSID group, PACL dacl, PACL sacl);
+    DWORD GetSecurityInfo(HANDLE object, SE_OBJECT_TYPE objectType, SECURITY_INFORMATION information, PSID* owner,
+                          PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor);
+    DWORD SetSecurityInfo(HANDLE object, SE_OBJECT_TYPE objectType, SECURITY_INFORMATION information, PSID owner,
+                          PSID group, PACL dacl, PACL sacl);
     BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD sub0, DWORD sub1, DWORD sub2,
                                   DWORD sub3, DWORD sub4, DWORD sub5, DWORD sub6, DWORD sub7, PSID* sid);
     BOOL CreateWellKnownSid(WELL_KNOWN_SID_TYPE type, PSID domainSid, PSID sid, DWORD* size);
@@ -35,6 +39,8 @@ public:
     decltype(&::GetNamedSecurityInfoW) m_pfnGetNamedSecurityInfoW = nullptr;
     decltype(&::ConvertStringSidToSidW) m_pfnConvertStringSidToSidW = nullptr;
     decltype(&::SetNamedSecurityInfoW) m_pfnSetNamedSecurityInfoW = nullptr;
+    decltype(&::GetSecurityInfo) m_pfnGetSecurityInfo = nullptr;
+    decltype(&::SetSecurityInfo) m_pfnSetSecurityInfo = nullptr;
     decltype(&::SetEntriesInAclW) m_pfnSetEntriesInAclW = nullptr;
     decltype(&::AllocateAndInitializeSid) m_pfnAllocateAndInitializeSid = nullptr;
     decltype(&::CreateWellKnownSid) m_pfnCreateWellKnownSid = nullptr;

@@ -14,7 +14,6 @@
 #include "msi/Views.h"
 #include "support/paths.h"
 
-const _stringx<> g_strRootClassesRoot(L"CLASSES_ROOT");
 const _stringx<> g_strRootMachine(L"MACHINE");
 const _stringx<> g_strRootUsers(L"USERS");
 
@@ -30,6 +29,9 @@ constexpr UINT kRegistryKeyField = 3;
 constexpr UINT kRegistryComponentField = 6;
 
 constexpr DWORD kUniversalNameBufferBytes = 520;
+
+// Where the classes of either hive live.
+constexpr wchar_t kClassesKey[] = L"Software\\Classes";
 
 // Forms the name of the object whose record was fetched and whose component is
 // being installed: 0, or the status that ends the pass.
@@ -64,6 +66,12 @@ _stringx<> CurrentUserRootWord(MSIHANDLE hInstall)
     _stringx<> word = g_strRootUsers;
     AppendPathPart(word, GetProperty(hInstall, L"UserSID"), L'\\');
     return word;
+}
+
+// The root of a per-machine installation's keys, or of the installing user's.
+_stringx<> InstallationRootWord(MSIHANDLE hInstall)
+{
+    return GetProperty(hInstall, L"ALLUSERS").equals(L"1") ? g_strRootMachine : CurrentUserRootWord(hInstall);
 }
 
 DWORD NameFile(const InstallerSession& session, const LockPermissionsRow& /*row*/, MSIHANDLE record,
@@ -111,7 +119,11 @@ DWORD NameRegistryKey(const InstallerSession& session, const LockPermissionsRow&
     _stringx<> rootWord;
     switch (root) {
     case msidbRegistryRootClassesRoot:
-        rootWord = g_strRootClassesRoot;
+        // The classes key the installer wrote, by its own hive: CLASSES_ROOT is each
+        // caller's merge of the user's classes over the machine's, which costing (as
+        // the installing user) and the install and rollback actions (as LocalSystem)
+        // would see differently.
+        rootWord = CombinePath(InstallationRootWord(session.hInstall), kClassesKey);
         break;
     case msidbRegistryRootCurrentUser:
         rootWord = CurrentUserRootWord(session.hInstall);
@@ -123,8 +135,7 @@ DWORD NameRegistryKey(const InstallerSession& session, const LockPermissionsRow&
         rootWord = g_strRootUsers;
         break;
     case -1: // per-machine or per-user, as ALLUSERS decides
-        rootWord = GetProperty(session.hInstall, L"ALLUSERS").equals(L"1") ? g_strRootMachine
-                                                                           : CurrentUserRootWord(session.hInstall);
+        rootWord = InstallationRootWord(session.hInstall);
         break;
     default:
         session.log.Log(FormatText(L"Unknown registry root type: %x", root));

@@ -14,7 +14,6 @@
 #include "support/stringx.h"
 
 // Registry root words as the named-security functions expect them.
-extern const _stringx<> g_strRootClassesRoot;
 extern const _stringx<> g_strRootMachine;
 extern const _stringx<> g_strRootUsers;
 

@@ -22,21 +22,39 @@ std::wstring DescriptorText(PSECURITY_DESCRIPTOR descriptor, SECURITY_INFORMATIO
 
 namespace {
 
-const wchar_t kTestKeys[] = L"Software\\QXLockTests";
-
 std::vector<SecurityWrite> g_writes;
 bool g_passOn = true;
 
-DWORD WINAPI RecordingSet(LPWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION information, PSID owner, PSID group,
-                          PACL dacl, PACL sacl)
+std::wstring DaclOf(PACL dacl)
 {
     SECURITY_DESCRIPTOR descriptor;
     ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
     ::SetSecurityDescriptorDacl(&descriptor, TRUE, dacl, FALSE);
     // Wine writes a null list as "D:", as it writes an empty one.
-    g_writes.push_back({name, type, information, dacl ? DescriptorText(&descriptor) : L"D:NO_ACCESS_CONTROL",
-                        scoped_wow64::off() > 0});
+    return dacl ? DescriptorText(&descriptor) : L"D:NO_ACCESS_CONTROL";
+}
+
+DWORD WINAPI RecordingSet(LPWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION information, PSID owner, PSID group,
+                          PACL dacl, PACL sacl)
+{
+    g_writes.push_back({name, type, information, DaclOf(dacl), scoped_wow64::off() > 0});
     return g_passOn ? ::SetNamedSecurityInfoW(name, type, information, owner, group, dacl, sacl) : ERROR_SUCCESS;
+}
+
+DWORD WINAPI RecordingSetByHandle(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION information, PSID owner,
+                                  PSID group, PACL dacl, PACL sacl)
+{
+    wchar_t path[MAX_PATH] = {};
+    std::wstring name;
+    const DWORD length = type == SE_FILE_OBJECT ? ::GetFinalPathNameByHandleW(object, path, MAX_PATH, 0) : 0;
+    if (length > 0 && length < MAX_PATH) {
+        name = path;
+        if (name.compare(0, 4, L"\\\\?\\") == 0) {
+            name.erase(0, 4);
+        }
+    }
+    g_writes.push_back({name, type, information, DaclOf(dacl), scoped_wow64::off() > 0});
+    return g_passOn ? ::SetSecurityInfo(object, type, information, owner, group, dacl, sacl) : ERROR_SUCCESS;
 }
 
 } // namespace
@@ -64,19 +82,35 @@ std::wstring CurrentUserSid()
     return text.get();
 }
 
-TestKey::TestKey(const std::wstring& name, const wchar_t* dacl)
-    : m_path(std::wstring(kTestKeys) + L"\\" + name), m_name(L"CURRENT_USER\\" + m_path)
+TestKey::TestKey(const std::wstring& name, const wchar_t* dacl, KeyHive hive, const wchar_t* parent)
+    : m_root(hive == KeyHive::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE),
+      m_view(hive == KeyHive::Machine32   ? KEY_WOW64_32KEY
+             : hive == KeyHive::Machine64 ? KEY_WOW64_64KEY
+                                          : 0),
+      m_parent(parent), m_path(m_parent + L"\\" + name),
+      m_name((hive == KeyHive::User ? L"CURRENT_USER\\" : L"MACHINE\\") + m_path)
 {
     qx::unique_hkey key;
-    ::RegCreateKeyExW(HKEY_CURRENT_USER, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
+    ::RegCreateKeyExW(m_root, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | m_view, nullptr, key.put(), nullptr);
     EXPECT_TRUE(SetDacl(dacl)) << "the list before could not be set on " << testing::PrintToString(m_name);
 }
 
 TestKey::~TestKey()
 {
     SetDacl(nullptr); // as the owner we may reset a list that shuts us out
-    ::RegDeleteKeyW(HKEY_CURRENT_USER, m_path.c_str());
-    ::RegDeleteKeyW(HKEY_CURRENT_USER, kTestKeys);
+    ::RegDeleteKeyExW(m_root, m_path.c_str(), m_view, 0);
+    ::RegDeleteKeyExW(m_root, m_parent.c_str(), m_view, 0);
+}
+
+std::wstring TestKey::Dacl() const
+{
+    qx::unique_hkey key;
+    qx::unique_local<void> descriptor;
+    return ::RegOpenKeyExW(m_root, m_path.c_str(), 0, READ_CONTROL | m_view, key.put()) == ERROR_SUCCESS &&
+                   ::GetSecurityInfo(key.get(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                                     nullptr, descriptor.put()) == ERROR_SUCCESS
+               ? DescriptorText(descriptor.get())
+               : L"";
 }
 
 bool TestKey::SetDacl(const wchar_t* dacl)
@@ -89,9 +123,11 @@ bool TestKey::SetDacl(const wchar_t* dacl)
          !::GetSecurityDescriptorDacl(descriptor.get(), &present, &list, &defaulted))) {
         return false;
     }
-    return ::SetNamedSecurityInfoW(&m_name[0], SE_REGISTRY_KEY,
-                                   DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                   list, nullptr) == ERROR_SUCCESS;
+    qx::unique_hkey key;
+    return ::RegOpenKeyExW(m_root, m_path.c_str(), 0, READ_CONTROL | WRITE_DAC | m_view, key.put()) == ERROR_SUCCESS &&
+           ::SetSecurityInfo(key.get(), SE_REGISTRY_KEY,
+                             DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr, list,
+                             nullptr) == ERROR_SUCCESS;
 }
 
 std::ostream& operator<<(std::ostream& out, const SecurityWrite& write)
@@ -106,6 +142,7 @@ void RecordWrites(CSecurityFunctions& security, bool passOn)
     g_writes.clear();
     g_passOn = passOn;
     security.m_pfnSetNamedSecurityInfoW = &RecordingSet;
+    security.m_pfnSetSecurityInfo = &RecordingSetByHandle;
 }
 
 std::vector<SecurityWrite>& RecordedWrites()

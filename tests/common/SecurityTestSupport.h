@@ -21,23 +21,32 @@ std::wstring DescriptorText(PSECURITY_DESCRIPTOR descriptor, SECURITY_INFORMATIO
 std::wstring DaclText(const std::wstring& name, SE_OBJECT_TYPE type = SE_REGISTRY_KEY);
 std::wstring CurrentUserSid();
 
-// HKCU\Software\QXLockTests\<name> with the given list (null: a null DACL),
-// deleted again whatever list a test left on it.
+// Where a test key lives: the user's hive, or the machine's in one registry view
+// (the machine's software keys differ between the views; the user's do not).
+enum class KeyHive { User, Machine64, Machine32 };
+
+// <parent>\<name> in the hive with the given list (null: a null DACL), deleted
+// again with its parent whatever list a test left on it. Its list is read and
+// written through a key handle of its view, which Wine honours.
 class TestKey {
 public:
-    explicit TestKey(const std::wstring& name, const wchar_t* dacl = L"D:(A;OICI;KA;;;BA)");
+    explicit TestKey(const std::wstring& name, const wchar_t* dacl = L"D:(A;OICI;KA;;;BA)",
+                     KeyHive hive = KeyHive::User, const wchar_t* parent = L"Software\\QXLockTests");
     TestKey(const TestKey&) = delete;
     TestKey& operator=(const TestKey&) = delete;
     ~TestKey();
     const std::wstring& Name() const noexcept { return m_name; } // as the named-security calls take it
-    std::wstring Dacl() const { return DaclText(m_name); }
+    std::wstring Dacl() const;
     bool SetDacl(const wchar_t* dacl);
 
 private:
-    std::wstring m_path, m_name;
+    HKEY m_root;
+    REGSAM m_view;
+    std::wstring m_parent, m_path, m_name;
 };
 
-// One SetNamedSecurityInfoW call; redirectionOff under scoped_wow64 (kernel_stubs.h).
+// One SetNamedSecurityInfoW or SetSecurityInfo call (named by the handle's file
+// name, empty for other handles); redirectionOff under scoped_wow64 (kernel_stubs.h).
 struct SecurityWrite {
     std::wstring name;
     SE_OBJECT_TYPE type;
@@ -52,8 +61,8 @@ struct SecurityWrite {
 };
 std::ostream& operator<<(std::ostream& out, const SecurityWrite& write);
 
-// Points the object's SetNamedSecurityInfoW at a recorder that passes the call on
-// (or, with passOn false, answers 0) and keeps the calls.
+// Points the object's SetNamedSecurityInfoW and SetSecurityInfo at recorders that
+// pass the call on (or, with passOn false, answer 0) and keep the calls.
 void RecordWrites(CSecurityFunctions& security, bool passOn = true);
 std::vector<SecurityWrite>& RecordedWrites();
 

@@ -168,9 +168,7 @@ case_install() {
     local log=$work/install.log
     run_msiexec "install" "$log" 0 /i "$(qx_windows_path "$work/sample.msi")" /qn
 
-    # Every line the library writes for the sample, in order. (Among them: Wine reads
-    # the 32-bit component's key, in the 32-bit view, as an empty descriptor, so its
-    # list is not captured for a rollback.)
+    # Every line the library writes for the sample, in order.
     local differences
     if differences=$(diff "$here/expected/install.txt" <(qx_library_lines "$log")); then
         pass "the library's log lines are the expected ones ($(wc -l <"$here/expected/install.txt") lines)"

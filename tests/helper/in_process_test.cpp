@@ -98,40 +98,44 @@ TEST(HelperProxy, RouteTakesTheHelpersAnswer)
     }
 }
 
-std::vector<SE_OBJECT_TYPE> g_types; // those the security calls were asked with; each fails
-
-DWORD WINAPI RecordingGetNamedSecurityInfoW(LPCWSTR, SE_OBJECT_TYPE type, SECURITY_INFORMATION, PSID*, PSID*, PACL*,
-                                            PACL*, PSECURITY_DESCRIPTOR*)
-{
-    g_types.push_back(type);
-    return ERROR_ACCESS_DENIED;
-}
-
-// Wine's named-security calls accept SE_REGISTRY_WOW64_32KEY and ignore it: the
-// view is checked here, at the calls the object makes.
+// The view is the component's, whatever type the caller names: a key of a
+// component without the 64-bit attribute (0x10) is locked in the 32-bit view, any
+// other in the helper's own, the 64-bit one. Nothing but keys, on anyone's word.
 TEST(HelperProgram, ObjectLocksRegistryKeysOnlyInTheViewOfTheirFlags)
 {
-    CSecurityFunctions security;
-    security.m_pfnGetNamedSecurityInfoW = &RecordingGetNamedSecurityInfoW;
-    qx::com_ptr<CBitUtilsHelper> proxy = ProxyOn(new CHelperObject(security));
-    const std::tuple<ULONG, ULONG, ULONG, std::vector<SE_OBJECT_TYPE>> rows[] = {
-        // 0x10 (in 0x16, a component without the 64-bit attribute): the 32-bit view.
-        {SE_REGISTRY_KEY, 0x16, ERROR_ACCESS_DENIED, {SE_REGISTRY_WOW64_32KEY}},
-        {SE_REGISTRY_WOW64_32KEY, 0x08, ERROR_ACCESS_DENIED, {SE_REGISTRY_KEY}},
-        {SE_REGISTRY_WOW64_32KEY, 0x10, ERROR_ACCESS_DENIED, {SE_REGISTRY_WOW64_32KEY}},
-        // It runs as LocalSystem: nothing but keys, on anyone's word.
-        {SE_FILE_OBJECT, 0x16, ERROR_INVALID_PARAMETER, {}},
-        {13 /* SE_REGISTRY_WOW64_64KEY */, 0x08, ERROR_INVALID_PARAMETER, {}},
+    qx::com_ptr<CBitUtilsHelper> proxy = ProxyOn(new CHelperObject());
+    const wchar_t* before = L"D:(A;OICI;KA;;;BA)";
+    const std::wstring granted = L";KR;;;BU)";
+    enum Changed { Neither, View32, View64 };
+    const std::tuple<ULONG, ULONG, ULONG, Changed> rows[] = {
+        {SE_REGISTRY_KEY, 0x16, ERROR_SUCCESS, View32},
+        {SE_REGISTRY_WOW64_32KEY, 0x10, ERROR_SUCCESS, View32},
+        {SE_REGISTRY_WOW64_32KEY, 0x08, ERROR_SUCCESS, View64},
+        {SE_REGISTRY_KEY, 0x02, ERROR_SUCCESS, View64},
+        {SE_FILE_OBJECT, 0x16, ERROR_INVALID_PARAMETER, Neither},
+        {13 /* SE_REGISTRY_WOW64_64KEY */, 0x08, ERROR_INVALID_PARAMETER, Neither},
     };
-    _stringx<> name(L"MACHINE\\Software\\QXLockTest"), domain(L""), user(L"Users");
-    for (const auto& [objectType, flags, expected, calls] : rows) {
-        g_types.clear();
-        ULONG result = 0;
+    _stringx<> domain(L""), user(L"Users");
+    for (const auto& [objectType, flags, expected, changed] : rows) {
+        SCOPED_TRACE(testing::Message() << objectType << ", flags " << flags);
+        qxtest::TestKey key32(L"Helper", before, qxtest::KeyHive::Machine32);
+        qxtest::TestKey key64(L"Helper", before, qxtest::KeyHive::Machine64);
+        _stringx<> name(key32.Name().c_str());
+        ULONG result = 1;
         EXPECT_EQ(S_OK, proxy->SetObjectPermissions(name.bstr(), domain.bstr(), user.bstr(), objectType, KEY_READ,
                                                     flags, &result));
-        EXPECT_EQ(expected, result) << objectType << ", flags " << flags;
-        EXPECT_EQ(calls, g_types) << objectType << ", flags " << flags;
+        EXPECT_EQ(expected, result);
+        EXPECT_EQ(changed == View32, key32.Dacl().find(granted) != std::wstring::npos) << key32.Dacl();
+        EXPECT_EQ(changed == View64, key64.Dacl().find(granted) != std::wstring::npos) << key64.Dacl();
     }
+    // A key that only the 64-bit view has is not there for a 32-bit component's row.
+    qxtest::TestKey key64(L"Helper", before, qxtest::KeyHive::Machine64);
+    _stringx<> name(key64.Name().c_str());
+    ULONG result = 0;
+    EXPECT_EQ(S_OK, proxy->SetObjectPermissions(name.bstr(), domain.bstr(), user.bstr(), SE_REGISTRY_KEY, KEY_READ,
+                                                0x16, &result));
+    EXPECT_EQ(static_cast<ULONG>(ERROR_FILE_NOT_FOUND), result);
+    EXPECT_EQ(before, key64.Dacl());
 }
 
 std::wstring g_callers; // the descriptor handed to CoInitializeSecurity, as text

@@ -1,6 +1,8 @@
 // Costing on real packages: what each row becomes in the text, and how a broken row
 // ends the pass (the end-to-end tests hold the whole log of the sample's costing).
 #include "InstallerFixture.h"
+#include "SecurityTestSupport.h"
+#include "cost/CustomActionData.h"
 #include "cost/LockObjectResolution.h"
 #include "msi/LockTableReader.h"
 
@@ -85,7 +87,11 @@ TEST_F(CostTest, EachRowBecomesItsObjectAndFlags)
         {Row(L"INSTALLDIR", L"CreateFolder"), nullptr, nullptr, L"C:\\QXLocked\\|CreateFolder||Everyone|1|8"},
         {Row(L"Spare", L"File"), nullptr, nullptr, L""}, // not installed locally
         // Registry roots, and -1 as ALLUSERS decides.
-        {Row(L"Root0", L"Registry"), nullptr, nullptr, L"CLASSES_ROOT\\Software\\Qelmora|Registry||Everyone|1|8"},
+        // Root 0 is the classes key of the hive the installer writes to.
+        {Row(L"Root0", L"Registry"), L"ALLUSERS", L"1",
+         L"MACHINE\\Software\\Classes\\Software\\Qelmora|Registry||Everyone|1|8"},
+        {Row(L"Root0", L"Registry"), L"ALLUSERS", L"",
+         std::wstring(L"USERS\\") + kSid + L"\\Software\\Classes\\Software\\Qelmora|Registry||Everyone|1|8"},
         {Row(L"Root1", L"Registry"), nullptr, nullptr, user},
         {Row(L"Root1", L"Registry"), L"UserSID", L"", users},
         {Row(L"Root2", L"Registry"), nullptr, nullptr, machine},
@@ -163,6 +169,41 @@ TEST_F(CostTest, BrokenRowsStopThePassWithTheirLine)
     EXPECT_EQ((Lines{L"Failed to query File table for permissions on 'NoSuchFile'",
                      L"RunCost: BuildFinalPermissionsItems returned status 103\n"}),
               m_log.LibraryMessages());
+}
+
+// A user may give a classes key of their own the name of the machine's, and any
+// list: costing, which runs as that user, must not save that list for the rollback
+// action, which runs as LocalSystem, to write onto the machine's key.
+TEST_F(CostTest, ClassesKeysAreNamedByTheHiveTheInstallerWrote)
+{
+    const wchar_t* classes = L"Software\\Classes\\QXLockTests";
+    const wchar_t* machineList = L"D:(A;OICI;KA;;;BA)(A;OICI;KA;;;SY)"; // Wine keeps no protection flag
+    const wchar_t* twinList = L"D:(A;OICI;KA;;;WD)";
+    TestKey machine(L"Twin", machineList, KeyHive::Machine64, classes);
+    TestKey twin(L"Twin", twinList, KeyHive::User, classes);
+    PackageBuilder builder = CostPackage();
+    builder.Registry(L"Twin", 0, L"QXLockTests\\Twin", L"MainComponent")
+        .Rows(L"QXLockPermissions", {{L"Twin", L"Registry", nullptr, L"Users", 1, 0}});
+    ASSERT_NO_FATAL_FAILURE(StartSession(builder));
+    const std::wstring userKey =
+        L"USERS\\" + ::GetProperty(Session(), L"UserSID").str() + L"\\Software\\Classes\\QXLockTests\\Twin";
+    for (const auto& [allUsers, object, list] :
+         {std::make_tuple(L"1", std::wstring(L"MACHINE\\Software\\Classes\\QXLockTests\\Twin"), machineList),
+          std::make_tuple(L"", userKey, twinList)}) {
+        ASSERT_EQ(0u, SetProperty(L"ALLUSERS", allUsers));
+        ASSERT_EQ(0u, RunExport("QXLockPermissionsCostAction"));
+        EXPECT_EQ(object + L"|Registry||Users|1|8", ::GetProperty(Session(), kInstallDataProperty).str());
+        EXPECT_EQ(object + L"|4|0||" + list, ::GetProperty(Session(), kRollbackDataProperty).str());
+    }
+
+    // Rolled back, the machine's key gets its own list again; the twin keeps its own.
+    ASSERT_EQ(0u, SetProperty(L"ALLUSERS", L"1"));
+    ASSERT_EQ(0u, RunExport("QXLockPermissionsCostAction"));
+    ASSERT_EQ(0u, SetProperty(L"CustomActionData", ::GetProperty(Session(), kRollbackDataProperty).str()));
+    ASSERT_TRUE(machine.SetDacl(L"D:(A;OICI;KA;;;BA)"));
+    EXPECT_EQ(0u, RunExport("QXLockPermissionsRollbackAction"));
+    EXPECT_EQ(machineList, machine.Dacl());
+    EXPECT_EQ(twinList, twin.Dacl());
 }
 
 // The object's key and the table word are taken as written; the account columns

@@ -90,7 +90,7 @@ TEST_F(ExportsTest, BadDataFailsTheInstallActionButNeverTheRollback)
         const wchar_t* data;
         std::vector<std::wstring> lines;
     } rows[] = {{L"", {L"No access lists to restore. Skipping action..."}},
-                {L"MACHINE\\Software\\QXLockNoSuchKey|4|0|D:(A;;KA;;;BA)",
+                {L"MACHINE\\Software\\QXLockNoSuchKey|4|0||D:(A;;KA;;;BA)",
                  {L"Failed to restore access list of 'MACHINE\\Software\\QXLockNoSuchKey', error 0x00000002"}}};
     for (const auto& row : rows) {
         EXPECT_EQ(0u, Run("QXLockPermissionsRollbackAction", row.data));
