@@ -11,39 +11,23 @@ namespace {
 struct WellKnownAccount {
     const wchar_t* name;
     WELL_KNOWN_SID_TYPE type;
-    SID_IDENTIFIER_AUTHORITY authority;
-    BYTE subAuthorityCount; // 0: no fallback, the name goes to the lookup
-    DWORD subAuthorities[2];
 };
 
 // Tried in this order; the first name that matches wins.
 const WellKnownAccount kWellKnownAccounts[] = {
-    {L"Everyone", WinWorldSid, SECURITY_WORLD_SID_AUTHORITY, 1, {SECURITY_WORLD_RID, 0}},
-    {L"Authenticated Users", WinAuthenticatedUserSid, SECURITY_NT_AUTHORITY, 1, {SECURITY_AUTHENTICATED_USER_RID, 0}},
-    {L"Users", WinBuiltinUsersSid, SECURITY_NT_AUTHORITY, 2, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS}},
-    {L"Administrators",
-     WinBuiltinAdministratorsSid,
-     SECURITY_NT_AUTHORITY,
-     2,
-     {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS}},
-    {L"Local System", WinLocalSystemSid, SECURITY_NT_AUTHORITY, 1, {SECURITY_LOCAL_SYSTEM_RID, 0}},
-    {L"Local Service", WinLocalServiceSid, SECURITY_NT_AUTHORITY, 1, {SECURITY_LOCAL_SERVICE_RID, 0}},
-    {L"Network Service", WinNetworkServiceSid, SECURITY_NT_AUTHORITY, 1, {SECURITY_NETWORK_SERVICE_RID, 0}},
-    {L"Guests", WinBuiltinGuestsSid, SECURITY_NT_AUTHORITY, 2, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_GUESTS}},
-    {L"CREATOR OWNER", WinCreatorOwnerSid, SECURITY_CREATOR_SID_AUTHORITY, 1, {SECURITY_CREATOR_OWNER_RID, 0}},
-    {L"INTERACTIVE", WinInteractiveSid, SECURITY_NT_AUTHORITY, 1, {SECURITY_INTERACTIVE_RID, 0}},
-    {L"Power Users",
-     WinBuiltinPowerUsersSid,
-     SECURITY_NT_AUTHORITY,
-     2,
-     {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_POWER_USERS}},
-    {L"Remote Desktop Users",
-     WinBuiltinRemoteDesktopUsersSid,
-     SECURITY_NT_AUTHORITY,
-     2,
-     {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_REMOTE_DESKTOP_USERS}},
-    // Older systems cannot build this one; the name lookup still knows the account there.
-    {L"IUSR", WinIUserSid, SECURITY_NT_AUTHORITY, 0, {0, 0}},
+    {L"Everyone", WinWorldSid},
+    {L"Authenticated Users", WinAuthenticatedUserSid},
+    {L"Users", WinBuiltinUsersSid},
+    {L"Administrators", WinBuiltinAdministratorsSid},
+    {L"Local System", WinLocalSystemSid},
+    {L"Local Service", WinLocalServiceSid},
+    {L"Network Service", WinNetworkServiceSid},
+    {L"Guests", WinBuiltinGuestsSid},
+    {L"CREATOR OWNER", WinCreatorOwnerSid},
+    {L"INTERACTIVE", WinInteractiveSid},
+    {L"Power Users", WinBuiltinPowerUsersSid},
+    {L"Remote Desktop Users", WinBuiltinRemoteDesktopUsersSid},
+    {L"IUSR", WinIUserSid},
 };
 
 // Room for any SID; the lookup buffer is larger than needed, as it always was.
@@ -66,37 +50,16 @@ const WellKnownAccount* FindWellKnownAccount(const _stringx<>& name)
     return nullptr;
 }
 
-bool LookupWellKnownSid(CSecurityFunctions& security, qx::log_sink& log, const _stringx<>& name, PSID* sid)
+// A name of the table: its SID, or false to leave the name to the lookup.
+bool LookupWellKnownSid(CSecurityFunctions& security, const _stringx<>& name, PSID* sid)
 {
     const WellKnownAccount* account = FindWellKnownAccount(name);
     if (!account) {
         return false;
     }
     qx::unique_local<void> buffer(::LocalAlloc(LMEM_FIXED, kWellKnownSidSize));
-    if (!buffer) {
-        return false;
-    }
-
     DWORD size = kWellKnownSidSize;
-    if (security.CreateWellKnownSid(account->type, nullptr, buffer.get(), &size)) {
-        *sid = buffer.release();
-        return true;
-    }
-    if (account->subAuthorityCount == 0) {
-        return false;
-    }
-
-    SID_IDENTIFIER_AUTHORITY authority = account->authority;
-    PSID temporary = nullptr;
-    if (!security.AllocateAndInitializeSid(&authority, account->subAuthorityCount, account->subAuthorities[0],
-                                           account->subAuthorities[1], 0, 0, 0, 0, 0, 0, &temporary) ||
-        !temporary) {
-        log.Log(FormatText(L"Failed to lookup wellknown account, last error: 0x%x", ::GetLastError()));
-        return false;
-    }
-    BOOL copied = security.CopySid(kWellKnownSidSize, buffer.get(), temporary);
-    security.FreeSid(temporary);
-    if (!copied) {
+    if (!buffer || !security.CreateWellKnownSid(account->type, nullptr, buffer.get(), &size)) {
         return false;
     }
     *sid = buffer.release();
@@ -150,7 +113,7 @@ PSID ResolveSidForAccountName(CSecurityFunctions& security, qx::log_sink& log, c
 DWORD ResolveItemSid(CSecurityFunctions& security, qx::log_sink& log, const _stringx<>& domain, const _stringx<>& user,
                      PSID* sid)
 {
-    if (LookupWellKnownSid(security, log, user, sid)) {
+    if (LookupWellKnownSid(security, user, sid)) {
         return ERROR_SUCCESS;
     }
 

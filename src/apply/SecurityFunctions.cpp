@@ -24,10 +24,7 @@ CSecurityFunctions::CSecurityFunctions()
     Resolve(advapi, "SetNamedSecurityInfoW", m_pfnSetNamedSecurityInfoW);
     Resolve(advapi, "GetSecurityInfo", m_pfnGetSecurityInfo);
     Resolve(advapi, "SetSecurityInfo", m_pfnSetSecurityInfo);
-    Resolve(advapi, "AllocateAndInitializeSid", m_pfnAllocateAndInitializeSid);
     Resolve(advapi, "CreateWellKnownSid", m_pfnCreateWellKnownSid);
-    Resolve(advapi, "CopySid", m_pfnCopySid);
-    Resolve(advapi, "FreeSid", m_pfnFreeSid);
 }
 
 BOOL CSecurityFunctions::LookupAccountNameW(LPCWSTR systemName, LPCWSTR accountName, PSID sid, LPDWORD sidSize,
@@ -87,28 +84,7 @@ DWORD CSecurityFunctions::SetSecurityInfo(HANDLE object, SE_OBJECT_TYPE objectTy
                                 : ERROR_PROC_NOT_FOUND;
 }
 
-BOOL CSecurityFunctions::AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD sub0,
-                                                  DWORD sub1, DWORD sub2, DWORD sub3, DWORD sub4, DWORD sub5,
-                                                  DWORD sub6, DWORD sub7, PSID* sid)
-{
-    return m_pfnAllocateAndInitializeSid
-               ? m_pfnAllocateAndInitializeSid(authority, count, sub0, sub1, sub2, sub3, sub4, sub5, sub6, sub7, sid)
-               : FALSE;
-}
-
 BOOL CSecurityFunctions::CreateWellKnownSid(WELL_KNOWN_SID_TYPE type, PSID domainSid, PSID sid, DWORD* size)
 {
     return m_pfnCreateWellKnownSid ? m_pfnCreateWellKnownSid(type, domainSid, sid, size) : FALSE;
-}
-
-BOOL CSecurityFunctions::CopySid(DWORD destinationSize, PSID destination, PSID source)
-{
-    return m_pfnCopySid ? m_pfnCopySid(destinationSize, destination, source) : FALSE;
-}
-
-void CSecurityFunctions::FreeSid(PSID sid)
-{
-    if (m_pfnFreeSid) {
-        m_pfnFreeSid(sid);
-    }
 }

@@ -26,11 +26,7 @@ public:
                           PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor);
     DWORD SetSecurityInfo(HANDLE object, SE_OBJECT_TYPE objectType, SECURITY_INFORMATION information, PSID owner,
                           PSID group, PACL dacl, PACL sacl);
-    BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD sub0, DWORD sub1, DWORD sub2,
-                                  DWORD sub3, DWORD sub4, DWORD sub5, DWORD sub6, DWORD sub7, PSID* sid);
     BOOL CreateWellKnownSid(WELL_KNOWN_SID_TYPE type, PSID domainSid, PSID sid, DWORD* size);
-    BOOL CopySid(DWORD destinationSize, PSID destination, PSID source);
-    void FreeSid(PSID sid);
 
     // The entry-point table; null where resolution failed. Tests replace entries
     // to inject failures or to record calls.
@@ -42,8 +38,5 @@ public:
     decltype(&::GetSecurityInfo) m_pfnGetSecurityInfo = nullptr;
     decltype(&::SetSecurityInfo) m_pfnSetSecurityInfo = nullptr;
     decltype(&::SetEntriesInAclW) m_pfnSetEntriesInAclW = nullptr;
-    decltype(&::AllocateAndInitializeSid) m_pfnAllocateAndInitializeSid = nullptr;
     decltype(&::CreateWellKnownSid) m_pfnCreateWellKnownSid = nullptr;
-    decltype(&::CopySid) m_pfnCopySid = nullptr;
-    decltype(&::FreeSid) m_pfnFreeSid = nullptr;
 };

@@ -24,9 +24,7 @@ _stringx<> ExtractHelperExecutable(qx::log_sink& log, HMODULE module)
     try {
         CResourceTemplate helper(L"QXBEWEXE", L"QXCUSTOM", module);
         // Administrators get a folder that ordinary users can read but not plant files in.
-        _stringx<> folder = qx::user_has_admin_rights()
-                                ? qx::create_secure_temp_folder(_stringx<>(), false)
-                                : qx::unique_temp_name(false, _stringx<>(), _stringx<>(), false);
+        _stringx<> folder = qx::user_has_admin_rights() ? qx::create_secure_temp_folder() : qx::create_temp_folder();
         if (folder.empty()) {
             // Never the shared temporary folder instead: anyone may put files beside
             // a program there, and it would be started as LocalSystem.

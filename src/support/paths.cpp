@@ -1,14 +1,5 @@
 #include "support/paths.h"
 
-namespace {
-
-bool is_separator(wchar_t c) noexcept
-{
-    return c == L'\\' || c == L'/';
-}
-
-} // namespace
-
 void AppendPathPart(_stringx<>& path, const _stringx<>& part, wchar_t separator)
 {
     if (part.empty()) {
@@ -62,27 +53,6 @@ void add_backslash(_stringx<>& path)
     if (path.empty() || path[path.length() - 1] != L'\\') {
         path.push_back(L'\\');
     }
-}
-
-_stringx<> change_extension(const _stringx<>& path, const _stringx<>& extension)
-{
-    // The extension is the text from the last dot of the last path element on.
-    std::size_t nameStart = 0;
-    for (std::size_t i = path.length(); i > 0; --i) {
-        if (is_separator(path[i - 1]) || (i == 2 && path[1] == L':')) {
-            nameStart = i;
-            break;
-        }
-    }
-    std::size_t dot = path.rfind(L'.');
-    std::size_t stemEnd = dot != _stringx<>::npos && dot >= nameStart ? dot : path.length();
-
-    _stringx<> changed(path.c_str(), stemEnd);
-    if (!extension.empty()) {
-        changed.push_back(L'.');
-        changed.append(extension);
-    }
-    return changed;
 }
 
 } // namespace qx

@@ -13,6 +13,5 @@ _stringx<> GetPathRoot(const _stringx<>& path, bool trailingBackslash);
 namespace qx {
 
 void add_backslash(_stringx<>& path);
-_stringx<> change_extension(const _stringx<>& path, const _stringx<>& extension);
 
 } // namespace qx

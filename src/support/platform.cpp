@@ -15,7 +15,6 @@ namespace {
 using IsWow64Process_t = BOOL(WINAPI*)(HANDLE, PBOOL);
 using Wow64DisableWow64FsRedirection_t = BOOL(WINAPI*)(PVOID*);
 using Wow64RevertWow64FsRedirection_t = BOOL(WINAPI*)(PVOID);
-using Wow64EnableWow64FsRedirection_t = BOOLEAN(WINAPI*)(BOOLEAN);
 
 // Redirection states saved by switch-offs, most recent last. Used from the entry
 // point's thread only, so it is not locked.
@@ -51,11 +50,6 @@ bool running_on_wow64()
 
 bool user_has_admin_rights()
 {
-#pragma warning(suppress : 4996) // GetVersion: the top bit is all that is asked of it
-    DWORD version = ::GetVersion();
-    if (version & 0x80000000u) {
-        return true; // the Windows 95 family has no security at all
-    }
     return token_has_group(true, true);
 }
 
@@ -63,8 +57,7 @@ bool token_has_group(bool administrators, bool denyOnly)
 {
     unique_handle token = open_query_token();
     if (!token) {
-        // A platform without tokens gives everyone every right.
-        return ::GetLastError() == ERROR_CALL_NOT_IMPLEMENTED;
+        return false;
     }
 
     DWORD size = 0;
@@ -97,22 +90,22 @@ bool set_fs_redirection(bool enable)
     }
     auto disable = kernel_function<Wow64DisableWow64FsRedirection_t>("Wow64DisableWow64FsRedirection");
     auto revert = kernel_function<Wow64RevertWow64FsRedirection_t>("Wow64RevertWow64FsRedirection");
-    std::vector<PVOID>& states = saved_redirection_states();
-    if (disable && revert) {
-        if (!enable) {
-            // The entry goes on first and is kept even when the call fails, so that
-            // every switch-off has the one entry its switch-on takes off.
-            states.push_back(nullptr);
-            return disable(&states.back()) != FALSE;
-        }
-        if (!states.empty()) {
-            PVOID state = states.back();
-            states.pop_back();
-            return revert(state) != FALSE;
-        }
+    if (!disable || !revert) {
+        return false;
     }
-    auto enableRedirection = kernel_function<Wow64EnableWow64FsRedirection_t>("Wow64EnableWow64FsRedirection");
-    return enableRedirection && enableRedirection(enable ? TRUE : FALSE) != FALSE;
+    std::vector<PVOID>& states = saved_redirection_states();
+    if (!enable) {
+        // The entry goes on first and is kept even when the call fails, so that
+        // every switch-off has the one entry its switch-on takes off.
+        states.push_back(nullptr);
+        return disable(&states.back()) != FALSE;
+    }
+    if (states.empty()) {
+        return false; // nothing was switched off
+    }
+    PVOID state = states.back();
+    states.pop_back();
+    return revert(state) != FALSE;
 }
 
 _stringx<> system_directory()

@@ -503,9 +503,6 @@ template <class Traits> _stringx<Traits>::string_buffer::~string_buffer()
             const wchar_t* mirror = m_target.m_mirror;
             m_target.assign(mirror ? mirror : L"", mirror ? std::wcslen(mirror) : 0);
         }
-        if (m_narrowText) {
-            m_target.assign_narrow(m_narrowText, CP_ACP);
-        }
     } catch (...) {
         // An allocation failure here leaves the string with its old text.
     }

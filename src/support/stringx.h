@@ -158,14 +158,9 @@ public:
     wchar_t* get();
     operator wchar_t*() { return get(); } // NOLINT(google-explicit-constructor)
 
-    // Text that a narrow call wrote; the string takes it over on release. The design
-    // lends buffers to narrow calls this way; no call in the library makes one.
-    void attach_narrow(const char* text) noexcept { m_narrowText = text; }
-
 private:
     _stringx& m_target;
     bool m_copyBack = false;
-    const char* m_narrowText = nullptr;
 };
 
 extern template class _stringx<qx::char_traitsi>;

@@ -3,8 +3,6 @@
 #include <aclapi.h>
 #include <rpc.h>
 
-#include <climits>
-
 #include "support/files.h"
 #include "support/paths.h"
 #include "support/sids.h"
@@ -14,27 +12,18 @@ namespace qx {
 
 namespace {
 
-constexpr std::size_t short_guid_length = 8;
-
-_stringx<> guid_folder_name(bool shortName)
+// "<temporary folder>{GUID}\" made with the attributes given; empty on failure.
+_stringx<> create_guid_folder(LPSECURITY_ATTRIBUTES attributes)
 {
-    _stringx<> guid = new_guid_string();
-    if (shortName && guid.length() > short_guid_length) {
-        guid.resize(short_guid_length);
+    _stringx<> path = temp_folder();
+    path.push_back(L'{');
+    path.append(new_guid_string());
+    path.push_back(L'}');
+    if (!create_directory(path, attributes)) {
+        return _stringx<>();
     }
-    _stringx<> name(L"{");
-    name.append(guid);
-    name.push_back(L'}');
-    return name;
-}
-
-// Drops an extension of ".tmp" (in any case) from the file name.
-void drop_tmp_extension(_stringx<>& path)
-{
-    _stringx<> stem = change_extension(path, _stringx<>());
-    if (path.length() == stem.length() + 4 && _stringx<>(path.c_str() + stem.length()) == L".tmp") {
-        path = stem;
-    }
+    add_backslash(path);
+    return path;
 }
 
 } // namespace
@@ -64,7 +53,7 @@ _stringx<> new_guid_string()
     return guid;
 }
 
-_stringx<> create_secure_temp_folder(const _stringx<>& base, bool shortName)
+_stringx<> create_secure_temp_folder()
 {
     unique_sid users = builtin_group_sid(DOMAIN_ALIAS_RID_USERS);
     unique_sid administrators = builtin_group_sid(DOMAIN_ALIAS_RID_ADMINS);
@@ -112,58 +101,12 @@ _stringx<> create_secure_temp_folder(const _stringx<>& base, bool shortName)
     }
     SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor.get(), FALSE};
 
-    _stringx<> path = base.empty() ? temp_folder() : base;
-    path.append(guid_folder_name(shortName));
-    if (!create_directory(path, &attributes)) {
-        return _stringx<>();
-    }
-    add_backslash(path);
-    return path;
+    return create_guid_folder(&attributes);
 }
 
-_stringx<> unique_temp_name(bool file, const _stringx<>& extension, const _stringx<>& base, bool shortName)
+_stringx<> create_temp_folder()
 {
-    _stringx<> folder = base.empty() ? temp_folder() : base;
-    add_backslash(folder);
-    create_directory_tree(folder);
-
-    for (unsigned int n = 0; n <= static_cast<unsigned int>(INT_MAX); ++n) {
-        _stringx<> candidate;
-        if (file) {
-            candidate.resize(MAX_PATH);
-            UINT made;
-            {
-                _stringx<>::string_buffer buffer(candidate);
-                made = ::GetTempFileNameW(folder.c_str(), L"_qx", n, buffer.get());
-            }
-            if (made == 0) {
-                return _stringx<>(); // the base folder cannot hold files
-            }
-            if (n == 0) {
-                // The system created the file to claim the number; only the name is wanted.
-                delete_file(candidate);
-            }
-        } else {
-            candidate = folder;
-            candidate.append(guid_folder_name(shortName));
-        }
-
-        if (!extension.empty()) {
-            candidate = change_extension(candidate, extension);
-        } else {
-            drop_tmp_extension(candidate);
-        }
-        if (!file) {
-            add_backslash(candidate);
-        }
-        if (!path_exists(candidate, EXISTS_FILE | EXISTS_DIRECTORY)) {
-            if (!file) {
-                create_directory_tree(candidate);
-            }
-            return candidate;
-        }
-    }
-    return _stringx<>();
+    return create_guid_folder(nullptr);
 }
 
 } // namespace qx

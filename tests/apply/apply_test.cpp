@@ -34,8 +34,8 @@ std::wstring Resolve(CSecurityFunctions& security, const wchar_t* domain, const 
     return result ? std::to_wstring(result) : ::ConvertSidToStringSidW(sid.get(), text.put()) ? text.get() : L"?";
 }
 
-// Well-known names and string SIDs need no lookup, with the system's well-known
-// SIDs or with the table's own fallback alone; other names are looked up as DOMAIN\user.
+// Well-known names (the system builds their SIDs) and string SIDs need no lookup;
+// other names are looked up as DOMAIN\user.
 TEST(Apply, AccountsAreWellKnownNamesStringSidsOrLookedUp)
 {
     const wchar_t* wellKnown[][2] = {{L"everyone", L"S-1-1-0"},
@@ -52,17 +52,13 @@ TEST(Apply, AccountsAreWellKnownNamesStringSidsOrLookedUp)
                                      {L"s-1-5-18", L"S-1-5-18"},
                                      {L"Remote Desktop Users", L"S-1-5-32-555"}};
     std::vector<std::wstring> lines;
-    for (bool fallback : {false, true}) {
-        CSecurityFunctions security;
-        security.m_pfnCreateWellKnownSid = fallback ? nullptr : security.m_pfnCreateWellKnownSid;
-        for (const auto& account : wellKnown) {
-            EXPECT_EQ(account[1], Resolve(security, L"CORP", account[0], lines)) << account[0];
-            EXPECT_TRUE(lines.empty()) << account[0];
-        }
+    CSecurityFunctions security;
+    for (const auto& account : wellKnown) {
+        EXPECT_EQ(account[1], Resolve(security, L"CORP", account[0], lines)) << account[0];
+        EXPECT_TRUE(lines.empty()) << account[0];
     }
     const wchar_t* lookups[][3] = {
         {L"CORP\\", L"\\jdoe", L"CORP\\jdoe"}, {L"CORP", L"", L"CORP"}, {L"", L"S-Admins", L"S-Admins"}};
-    CSecurityFunctions security;
     for (const auto& lookup : lookups) {
         EXPECT_EQ(L"1332", Resolve(security, lookup[0], lookup[1], lines));
         EXPECT_EQ(
@@ -98,18 +94,14 @@ BOOL WINAPI LookupFailsWithTrustError(LPCWSTR, LPCWSTR, PSID, LPDWORD, LPWSTR, L
 }
 
 // What a row takes away from the security entry points, or puts in their place.
-constexpr unsigned NoCreateWellKnown = 1, UnknownWellKnown = 2, NoAllocate = 4, NoCopy = 8, NoFree = 16,
-                   InvalidLookup = 32, TrustLookup = 64, NoIsValid = 128, NoConvert = 256, NoGet = 512,
-                   NoSetEntries = 1024, NoSet = 2048;
+constexpr unsigned NoCreateWellKnown = 1, UnknownWellKnown = 2, InvalidLookup = 32, TrustLookup = 64, NoIsValid = 128,
+                   NoConvert = 256, NoGet = 512, NoSetEntries = 1024, NoSet = 2048;
 
 void Change(CSecurityFunctions& s, unsigned what)
 {
     s.m_pfnCreateWellKnownSid = what & NoCreateWellKnown  ? nullptr
                                 : what & UnknownWellKnown ? &NoWellKnownSid
                                                           : s.m_pfnCreateWellKnownSid;
-    s.m_pfnAllocateAndInitializeSid = what & NoAllocate ? nullptr : s.m_pfnAllocateAndInitializeSid;
-    s.m_pfnCopySid = what & NoCopy ? nullptr : s.m_pfnCopySid;
-    s.m_pfnFreeSid = what & NoFree ? nullptr : s.m_pfnFreeSid;
     s.m_pfnLookupAccountNameW = what & InvalidLookup ? &LookupGivesInvalidSid
                                 : what & TrustLookup ? &LookupFailsWithTrustError
                                                      : s.m_pfnLookupAccountNameW;
@@ -137,15 +129,9 @@ TEST(Apply, EachEntryPointMissingOrFailingGivesItsOutcome)
     } rows[] = {{0, L"Guests", 0, guests, {get, set}},
                 {0, L"SYSTEM", 0, L"(A;OICI;KR;;;SY)", {LookingUp(L"SYSTEM"), get, set}},
                 {0, L"", ERROR_NONE_MAPPED, nullptr, {LookingUp(L"")}},
-                // The table's fallback builds a SID the system does not know; without it, the lookup does.
-                {NoCreateWellKnown, L"Guests", 0, guests, {get, set}},
-                {UnknownWellKnown | NoAllocate,
-                 L"Guests",
-                 0,
-                 guests,
-                 {L"Failed to lookup wellknown account, last error: 0x57", LookingUp(L"Guests"), get, set}},
-                {UnknownWellKnown | NoCopy, L"Guests", 0, guests, {LookingUp(L"Guests"), get, set}},
-                {UnknownWellKnown | NoFree, L"Guests", 0, guests, {get, set}},
+                // A SID the system cannot build is left to the lookup, which knows the name.
+                {NoCreateWellKnown, L"Guests", 0, guests, {LookingUp(L"Guests"), get, set}},
+                {UnknownWellKnown, L"Guests", 0, guests, {LookingUp(L"Guests"), get, set}},
                 // A lookup that fails without a code of its own fails the item with 1332.
                 {InvalidLookup,
                  L"jdoe",

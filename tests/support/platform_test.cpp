@@ -27,41 +27,27 @@ BOOL WINAPI Revert(PVOID state)
     g_calls.push_back("revert " + std::to_string(reinterpret_cast<UINT_PTR>(state)));
     return TRUE;
 }
-BOOLEAN WINAPI Enable(BOOLEAN enable)
-{
-    g_calls.push_back("enable " + std::to_string(enable));
-    return TRUE;
-}
-
 // Only on WOW64; switch-offs nest and are undone in reverse order, a failed one
-// too; without the disable-revert pair the enable call does the switching.
-TEST(Platform, RedirectionSwitchesNestAndFallBackToEnabling)
+// too.
+TEST(Platform, RedirectionSwitchesNest)
 {
     const kernel_stub disable = stub("Wow64DisableWow64FsRedirection", Disable),
                       revert = stub("Wow64RevertWow64FsRedirection", Revert),
-                      enable = stub("Wow64EnableWow64FsRedirection", Enable),
                       wow64 = stub("IsWow64Process", &scoped_wow64::IsWow64);
     {
-        scoped_kernel_stubs native{disable, revert, enable}; // this 64-bit process is no WOW64 one
+        scoped_kernel_stubs native{disable, revert}; // this 64-bit process is no WOW64 one
         EXPECT_FALSE(qx::set_fs_redirection(false));
         EXPECT_TRUE(g_calls.empty());
     }
-    {
-        scoped_kernel_stubs stubs{wow64, disable, revert, enable};
-        EXPECT_TRUE(qx::set_fs_redirection(false)); // saves 256
-        g_disableResult = FALSE;
-        EXPECT_FALSE(qx::set_fs_redirection(false)); // saves 257 all the same, for its switch-on
-        g_disableResult = TRUE;
-        for (int i = 0; i < 3; ++i) {
-            EXPECT_TRUE(qx::set_fs_redirection(true)); // the last finds nothing saved
-        }
-    }
-    scoped_kernel_stubs without{wow64, kernel_stub{disable.name, nullptr}, revert, enable};
-    EXPECT_TRUE(qx::set_fs_redirection(false));
+    scoped_kernel_stubs stubs{wow64, disable, revert};
+    EXPECT_TRUE(qx::set_fs_redirection(false)); // saves 256
+    g_disableResult = FALSE;
+    EXPECT_FALSE(qx::set_fs_redirection(false)); // saves 257 all the same, for its switch-on
+    g_disableResult = TRUE;
     EXPECT_TRUE(qx::set_fs_redirection(true));
-    EXPECT_EQ((std::vector<std::string>{"disable", "disable", "revert 257", "revert 256", "enable 1", "enable 0",
-                                        "enable 1"}),
-              g_calls);
+    EXPECT_TRUE(qx::set_fs_redirection(true));
+    EXPECT_FALSE(qx::set_fs_redirection(true)); // nothing left to switch back
+    EXPECT_EQ((std::vector<std::string>{"disable", "disable", "revert 257", "revert 256"}), g_calls);
 }
 
 // Administrators that a filtered token holds for deny only are no administrators.
