@@ -7,7 +7,7 @@
 #include <exception>
 
 #include "msi/InstallerLog.h"
-#include "support/com_exception.h"
+#include "support/error.h"
 #include "support/stringx.h"
 
 namespace qx {
@@ -35,10 +35,15 @@ UINT RunGuardedAction(MSIHANDLE hInstall, Body body, UINT failure = ERROR_INSTAL
 {
     try {
         return body();
-    } catch (const com_exception& error) {
+    } catch (const qx::installer_error& error) {
         detail::LogActionFailure(hInstall, [&error] {
-            return FormatText(L"Installer call failed, error %x: %s", static_cast<unsigned int>(error.Error()),
-                              error.Description().c_str());
+            return FormatText(L"Installer call failed, error %x: %s", static_cast<unsigned int>(error.code()),
+                              error.message().c_str());
+        });
+    } catch (const qx::error& error) {
+        detail::LogActionFailure(hInstall, [&error] {
+            return FormatText(L"Unexpected failure, error %x: %s", static_cast<unsigned int>(error.code()),
+                              error.message().c_str());
         });
     } catch (const std::exception& error) {
         detail::LogActionFailure(hInstall, [&error] {

@@ -11,12 +11,10 @@
 #include "msi/LockTableReader.h"
 #include "msi/Properties.h"
 #include "msi/Queries.h"
+#include "msi/Views.h"
 #include "support/platform.h"
 
-CQxLockPermissionsManager::CQxLockPermissionsManager(MSIHANDLE hInstall) : m_hInstall(hInstall)
-{
-    m_hDatabase.reset(::MsiGetActiveDatabase(hInstall));
-}
+CQxLockPermissionsManager::CQxLockPermissionsManager(MSIHANDLE hInstall) : m_hInstall(hInstall) { }
 
 CQxLockPermissionsManager::~CQxLockPermissionsManager()
 {
@@ -39,6 +37,12 @@ HRESULT CQxLockPermissionsManager::CreateBitUtilsHelper(IQXBEWUtils** helper)
 
 UINT CQxLockPermissionsManager::RunCost()
 {
+    // Only costing reads the database: a deferred action has none.
+    m_hDatabase.reset(::MsiGetActiveDatabase(m_hInstall));
+    if (!m_hDatabase) {
+        Log(L"Failed to open the installation's database");
+        return ERROR_INSTALL_FAILURE;
+    }
     // 0 is a temporary table and counts as present; 2 and above mean none.
     if (::MsiDatabaseIsTablePersistentW(m_hDatabase.get(), g_szLockTable) >= MSICONDITION_NONE) {
         Log(L"Qelmora permissions table not present, skipping action...");
@@ -54,8 +58,10 @@ UINT CQxLockPermissionsManager::RunCost()
         Log(FormatText(L"RunCost: BuildFinalPermissionsItems returned status %x\n", status));
         return ERROR_INSTALL_FAILURE;
     }
-    ::MsiSetPropertyW(m_hInstall, kInstallDataProperty, m_strCustomActionData);
-    ::MsiSetPropertyW(m_hInstall, kRollbackDataProperty, m_strRollbackData);
+    CheckMsiResult(::MsiSetPropertyW(m_hInstall, kInstallDataProperty, m_strCustomActionData), L"MsiSetProperty",
+                   kInstallDataProperty);
+    CheckMsiResult(::MsiSetPropertyW(m_hInstall, kRollbackDataProperty, m_strRollbackData), L"MsiSetProperty",
+                   kRollbackDataProperty);
     return ERROR_SUCCESS;
 }
 

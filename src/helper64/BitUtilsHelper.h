@@ -11,9 +11,9 @@
 #include "support/unique_any.h"
 
 // Single-threaded: the reference count is plain and the proxy stays on the thread
-// that made it. Allocation and VARIANT failures inside a call throw CAtlException;
-// failures of the helper come back as HRESULTs. The library's module is locked
-// while a proxy exists.
+// that made it. Every call gives an HRESULT, its own failures included; the
+// library's module is locked while a proxy exists. Only SetObjectPermissions is
+// passed on: the library calls nothing else.
 class CBitUtilsHelper : public IQXBEWUtils {
 public:
     // A new proxy with reference count 0; E_OUTOFMEMORY when it cannot be allocated.
@@ -31,7 +31,7 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override;
     ULONG STDMETHODCALLTYPE Release() override;
 
-    // IDispatch: passed on unchanged to the helper's object.
+    // IDispatch.
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
@@ -62,15 +62,6 @@ private:
     CBitUtilsHelper(const CBitUtilsHelper&) = delete;
     CBitUtilsHelper& operator=(const CBitUtilsHelper&) = delete;
     virtual ~CBitUtilsHelper();
-
-    // One Invoke with the given positional arguments, in declaration order, in the
-    // user's default locale: E_POINTER before the helper is bound, else Invoke's result.
-    template <class... Arguments>
-    HRESULT Send(VARIANT* result, DISPID id, WORD kind, EXCEPINFO* exception, Arguments... arguments);
-    // The same, with a raised exception turned into an HRESULT.
-    template <class... Arguments> HRESULT Call(VARIANT* result, DISPID id, WORD kind, Arguments... arguments);
-    HRESULT GetString(DISPID id, BSTR* value);
-    HRESULT GetBoolean(DISPID id, BSTR first, BSTR second, LONG value, VARIANT_BOOL flag, VARIANT_BOOL* result);
 
     DWORD m_dwRef = 0;
     qx::com_ptr<IDispatch> m_pDispatch; // null until Initialize succeeds

@@ -26,7 +26,7 @@ struct bind_polling {
 // included); otherwise the last bind failure, or the result of QueryInterface
 // for iid into *out. On success *process holds the started program, which the
 // caller ends with EndStartedProgram once it let go of the object; on failure the
-// program has been ended already. Throws CAtlException(E_OUTOFMEMORY) when a text
+// program has been ended already. Throws qx::error(E_OUTOFMEMORY) when a text
 // cannot be allocated.
 HRESULT CoCreateFromExecutable(const wchar_t* path, REFCLSID clsid, REFIID iid, void** out, qx::unique_handle* process,
                                const qx::bind_polling& polling = qx::bind_polling());

@@ -1,15 +1,10 @@
 #include <windows.h>
 #include <msi.h>
 #include <msiquery.h>
-#include <oleauto.h>
-
-#include <cwchar>
-#include <vector>
 
 #include "msi/MsiHandle.h"
 #include "msi/Views.h"
-#include "support/com_exception.h"
-#include "support/com_ptr.h"
+#include "support/error.h"
 #include "support/system_message.h"
 
 namespace {
@@ -41,30 +36,6 @@ _stringx<> InstallerErrorText(HRESULT hr)
     return _stringx<>(text);
 }
 
-// Leaves the description as the thread's error information, where the
-// exception's constructor picks it up again.
-void SetThreadErrorDescription(const wchar_t* description)
-{
-    qx::com_ptr<ICreateErrorInfo> create;
-    HRESULT hr = ::CreateErrorInfo(create.put());
-    if (FAILED(hr)) {
-        throw com_exception(hr);
-    }
-    hr = create->SetDescription(const_cast<LPOLESTR>(description));
-    if (FAILED(hr)) {
-        throw com_exception(hr);
-    }
-    qx::com_ptr<IErrorInfo> info;
-    hr = create->QueryInterface(IID_IErrorInfo, info.put_void());
-    if (FAILED(hr)) {
-        throw com_exception(hr);
-    }
-    hr = ::SetErrorInfo(0, info.get());
-    if (FAILED(hr)) {
-        throw com_exception(hr);
-    }
-}
-
 } // namespace
 
 void CheckMsiResult(UINT result, const wchar_t* operation, const wchar_t* argument1, const wchar_t* argument2)
@@ -79,10 +50,5 @@ void CheckMsiResult(UINT result, const wchar_t* operation, const wchar_t* argume
     if (*argument1 != L'\0') {
         pattern = *argument2 != L'\0' ? L"%s%s(%s, %s)" : L"%s%s(%s)";
     }
-    std::vector<wchar_t> description(errorText.length() + std::wcslen(operation) + std::wcslen(argument1) +
-                                     std::wcslen(argument2) + 10);
-    ::wsprintfW(description.data(), pattern, errorText.c_str(), operation, argument1, argument2);
-
-    SetThreadErrorDescription(description.data());
-    throw com_exception(hr);
+    throw qx::installer_error(hr, FormatText(pattern, errorText.c_str(), operation, argument1, argument2));
 }

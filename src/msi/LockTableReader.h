@@ -10,5 +10,5 @@
 
 // Appends every row of the lock table to rows, in the view's order, with the
 // account columns expanded through the session. 0 on every path that returns
-// (nothing appended when there is no table); installer failures raise com_exception.
+// (nothing appended when there is no table); installer failures throw qx::installer_error.
 DWORD GetAllPermissionsItems(const InstallerSession& session, std::vector<LockPermissionsRow>& rows);

@@ -9,7 +9,7 @@
 #include "msi/MsiHandle.h"
 #include "support/stringx.h"
 
-// Raises com_exception for a non-zero installer result, with the installer's text and the call's name.
+// Throws qx::installer_error for a non-zero installer result, with the installer's text and the call's name.
 void CheckMsiResult(UINT result, const wchar_t* operation, const wchar_t* argument1 = L"",
                     const wchar_t* argument2 = L"");
 

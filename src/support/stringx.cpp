@@ -118,7 +118,6 @@ template <class Traits> _stringx<Traits>::~_stringx()
     if (m_mirror) {
         ::SysFreeString(m_mirror);
     }
-    std::free(m_narrow);
     restore_last_error();
 }
 
@@ -204,8 +203,6 @@ _stringx<Traits>& _stringx<Traits>::assign_narrow(const char* text, unsigned int
 template <class Traits> void _stringx<Traits>::swap(_stringx& other) noexcept
 {
     swap_text(other);
-    std::swap(m_narrow, other.m_narrow);
-    std::swap(m_narrowSize, other.m_narrowSize);
     std::swap(m_mirror, other.m_mirror);
 }
 
@@ -385,24 +382,6 @@ template <class Traits> bool _stringx<Traits>::equals(const wchar_t* text) const
     return equals(text, std::wcslen(text));
 }
 
-template <class Traits> const char* _stringx<Traits>::narrow()
-{
-    size_type needed = 2 * m_size + 2;
-    if (!m_narrow || needed >= m_narrowSize) {
-        std::free(m_narrow);
-        m_narrowSize = 0;
-        size_type bytes = (needed & ~static_cast<size_type>(63)) + 64;
-        m_narrow = static_cast<char*>(std::malloc(bytes));
-        if (!m_narrow) {
-            throw std::bad_alloc();
-        }
-        m_narrowSize = bytes;
-    }
-    ::WideCharToMultiByte(CP_THREAD_ACP, 0, c_str(), static_cast<int>(m_size + 1), m_narrow,
-                          static_cast<int>(m_narrowSize), nullptr, nullptr);
-    return m_narrow;
-}
-
 template <class Traits> wchar_t* _stringx<Traits>::bstr()
 {
     return sync_mirror();
@@ -472,7 +451,7 @@ template <class Traits> void _stringx<Traits>::set_size(size_type size) noexcept
     data()[size] = L'\0';
 }
 
-// Exchanges text and storage only; narrow buffer and mirror stay with their object.
+// Exchanges text and storage only; the mirror stays with its object.
 template <class Traits> void _stringx<Traits>::swap_text(_stringx& other) noexcept
 {
     std::swap(m_storage, other.m_storage);

@@ -115,8 +115,6 @@ public:
     static constexpr size_type max_size() noexcept { return (static_cast<size_type>(-1) >> 1) - 1; }
     std::wstring str() const { return std::wstring(c_str(), m_size); }
 
-    // The text in the thread's ANSI code page; valid until the next call or destruction.
-    const char* narrow();
     // A BSTR copy of the text that the string keeps and owns (for COM calls).
     wchar_t* bstr();
 
@@ -139,8 +137,6 @@ private:
     Storage m_storage{};
     size_type m_size = 0;
     size_type m_capacity = inline_capacity;
-    char* m_narrow = nullptr;
-    size_type m_narrowSize = 0;
     wchar_t* m_mirror = nullptr; // a BSTR
 };
 

@@ -1,11 +1,11 @@
-// VARIANTs and BSTR copies for dispatch calls, failing with CAtlException as the
-// COM framework's own helpers do.
+// VARIANTs and BSTR copies for dispatch calls; a failed allocation or VARIANT
+// operation throws qx::error.
 #pragma once
 
 #include <windows.h>
 #include <oleauto.h>
 
-#include "support/com_exception.h"
+#include "support/error.h"
 
 namespace qx {
 
@@ -17,20 +17,7 @@ inline BSTR bstr_copy(const wchar_t* text)
     }
     BSTR b = ::SysAllocString(text);
     if (!b) {
-        throw CAtlException(E_OUTOFMEMORY);
-    }
-    return b;
-}
-
-// The same for a BSTR, keeping its length (embedded NULs included).
-inline BSTR bstr_copy_bstr(BSTR text)
-{
-    if (!text) {
-        return nullptr;
-    }
-    BSTR b = ::SysAllocStringLen(text, ::SysStringLen(text));
-    if (!b) {
-        throw CAtlException(E_OUTOFMEMORY);
+        throw error(E_OUTOFMEMORY, L"No memory for a BSTR");
     }
     return b;
 }
@@ -44,42 +31,18 @@ public:
     variant& operator=(const variant&) = delete;
     ~variant() { ::VariantClear(this); }
 
-    static void check(HRESULT hr)
-    {
-        if (FAILED(hr)) {
-            throw CAtlException(hr);
-        }
-    }
-    void clear() { check(::VariantClear(this)); }
+    void clear() { throw_if_failed(::VariantClear(this), L"VariantClear"); }
     void set(const wchar_t* text)
     {
         clear();
         bstrVal = bstr_copy(text);
         vt = VT_BSTR;
     }
-    void set(LONGLONG value)
-    {
-        clear();
-        vt = VT_I8;
-        llVal = value;
-    }
-    void set(LONG value)
-    {
-        clear();
-        vt = VT_I4;
-        lVal = value;
-    }
     void set(ULONG value)
     {
         clear();
         vt = VT_UI4;
         ulVal = value;
-    }
-    void set(bool value)
-    {
-        clear();
-        vt = VT_BOOL;
-        boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
     }
 };
 

@@ -29,9 +29,12 @@ qx::com_ptr<CBitUtilsHelper> ProxyOn(IDispatch* object) // as Initialize leaves 
 
 class FakeHelper : public CHelperObject { // records each call's arguments, answers as told
 public:
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
-                                     EXCEPINFO* exception, UINT*) override
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+                                     UINT*) override
     {
+        if (fails) { // as the proxy's own work would, say with no memory left for an argument
+            throw qx::error(E_OUTOFMEMORY, L"No memory for a BSTR");
+        }
         seen.clear();
         for (UINT i = params->cArgs; i > 0; --i) { // Invoke gets them last first
             qx::variant text;
@@ -40,28 +43,25 @@ public:
         }
         result->vt = answerType;
         result->ulVal = ERROR_ACCESS_DENIED;
-        if (exception) { // SetObjectPermissions takes none
-            *exception = raised;
-        }
         return answer;
     }
 
     std::vector<std::wstring> seen; // the arguments in declaration order, as text
+    bool fails = false;
     HRESULT answer = S_OK;
     VARTYPE answerType = VT_UI4;
-    EXCEPINFO raised = {};
 };
 
-// Shared by the operations that the library does not call.
-TEST(HelperProxy, RaisedExceptionsBecomeHresults)
+// A COM method lets no exception out: what its work throws comes back as its code.
+TEST(HelperProxy, WorkThatThrowsBecomesTheMethodsHresult)
 {
     FakeHelper fake; // its own reference outlives the proxy's
     qx::com_ptr<CBitUtilsHelper> proxy = ProxyOn((fake.AddRef(), &fake));
-    fake.answer = DISP_E_EXCEPTION;
-    fake.raised.scode = E_ACCESSDENIED;
-    EXPECT_EQ(E_ACCESSDENIED, proxy->Method3());
-    fake.raised.wCode = 5; // wins over the scode
-    EXPECT_EQ(static_cast<HRESULT>(0x80040005), proxy->Method3());
+    fake.fails = true;
+    _stringx<> text(L"x");
+    ULONG result = 7;
+    EXPECT_EQ(E_OUTOFMEMORY, proxy->SetObjectPermissions(text.bstr(), text.bstr(), text.bstr(), 4, 1, 0, &result));
+    EXPECT_EQ(7u, result);
 }
 
 // The helper's answer is the item's result, taken only in its own type: a helper
@@ -70,7 +70,6 @@ TEST(HelperProxy, RouteTakesTheHelpersAnswer)
 {
     FakeHelper fake;
     qx::com_ptr<CBitUtilsHelper> proxy = ProxyOn((fake.AddRef(), &fake));
-    fake.raised.wCode = 5; // would make a translated failure 0x80040005
     const std::wstring key = L"MACHINE\\Software\\Qelmora\\Locked";
     const std::wstring processing = L"Processing registry object '" + key + L"' in 64-bit outproc";
     const std::wstring failed = L"Failed call to 64-bit set object permissions, error 80020009";

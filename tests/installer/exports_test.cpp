@@ -53,6 +53,9 @@ TEST_F(ExportsTest, GuardTurnsEveryFailureIntoOneLineAnd1603)
         {[](MSIHANDLE) -> UINT { return 0; }, {}},
         {&ThrowsInstallerFailure,
          {L"Installer call failed, error 8007065b: " + std::wstring(text) + L"MsiViewExecute()"}},
+        // The library's own errors keep their code and their text, whatever its characters.
+        {[](MSIHANDLE) -> UINT { throw qx::error(E_ACCESSDENIED, L"Schl\u00fcssel \u00abQX\u00bb gesperrt"); },
+         {L"Unexpected failure, error 80070005: Schl\u00fcssel \u00abQX\u00bb gesperrt"}},
         {[](MSIHANDLE) -> UINT { throw std::runtime_error("disk on fire"); }, {L"Unexpected failure: disk on fire"}},
         {[](MSIHANDLE) -> UINT { throw 42; }, {L"Unexpected failure"}}};
     for (const auto& c : cases) {
@@ -60,6 +63,13 @@ TEST_F(ExportsTest, GuardTurnsEveryFailureIntoOneLineAnd1603)
         EXPECT_EQ(c.second.empty() ? 0u : 1603u, qx::RunGuardedAction(Session(), [&] { return c.first(Session()); }));
         EXPECT_EQ(c.second, m_log.LibraryMessages());
     }
+}
+
+// Costing needs the installation's database; a handle that has none fails the action.
+TEST_F(ExportsTest, CostActionWithoutADatabaseFails)
+{
+    qx::unique_msihandle record(::MsiCreateRecord(1));
+    EXPECT_EQ(1603u, m_library.ByName("QXLockPermissionsCostAction")(record.get()));
 }
 
 // Installer text of any length takes a second read when the first buffer is short.

@@ -5,7 +5,7 @@
 #include <msiquery.h>
 
 #include "msi/MsiHandle.h"
-#include "support/com_exception.h"
+#include "support/error.h"
 #include "support/system_message.h"
 
 namespace qxcheck {
@@ -34,8 +34,8 @@ bool CheckOnePackage(const std::wstring& package, std::vector<Finding>& findings
     }
     try {
         findings = CheckPackage(database.get());
-    } catch (const com_exception& error) {
-        err(package + L": cannot be read: " + error.Description().c_str());
+    } catch (const qx::installer_error& error) {
+        err(package + L": cannot be read: " + error.message().c_str());
         return false;
     }
     return true;

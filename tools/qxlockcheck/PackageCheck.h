@@ -50,7 +50,7 @@ struct Finding {
 
 // Checks the package open in database (read-only is enough). The findings come in
 // the order lock table, its rows in the view's order, actions, Error table.
-// An installer call that fails raises com_exception: the package cannot be read.
+// An installer call that fails throws qx::installer_error: the package cannot be read.
 std::vector<Finding> CheckPackage(MSIHANDLE database);
 
 // "error QXC002" or "warning QXC103".

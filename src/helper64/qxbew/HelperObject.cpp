@@ -77,13 +77,7 @@ HRESULT CHelperObject::Invoke(DISPID id, REFIID /*iid*/, LCID /*lcid*/, WORD fla
         if (!(flags & DISPATCH_METHOD)) {
             return DISP_E_MEMBERNOTFOUND;
         }
-        try {
-            return SetObjectPermissions(params, result, argumentError);
-        } catch (const CAtlException& e) {
-            return e.m_hr;
-        } catch (...) {
-            return E_UNEXPECTED;
-        }
+        return qx::hresult_boundary([&] { return SetObjectPermissions(params, result, argumentError); });
     }
     // The library calls SetObjectPermissions only; the other members of the
     // interface are known but not implemented here.
