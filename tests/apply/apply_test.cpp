@@ -5,8 +5,6 @@
 #include <windows.h>
 #include <sddl.h>
 
-#include <algorithm>
-
 #include "RecordingLog.h"
 #include "ScratchFolder.h"
 #include "SecurityTestSupport.h"
@@ -273,10 +271,7 @@ TEST(Apply, EntryMergesIntoTheObjectsList)
         const std::wstring name = row.name.empty() ? key.Name() : row.name;
         std::wstring after = row.after;
         if (after.back() == L'$') {
-            // Its entries alone: a written list carries no flags of the descriptor (Windows
-            // marks a file's inherited list "AI").
-            const std::wstring before = DaclText(name, ObjectTypeForKind(row.kind));
-            after.replace(after.size() - 1, 1, before.substr(std::min(before.find(L'('), before.size())));
+            after.replace(after.size() - 1, 1, DaclText(name, ObjectTypeForKind(row.kind)).substr(2));
         }
         RecordWrites(security, row.name.empty()); // Wine keeps no list of a file or folder to write
         EXPECT_EQ(0u, ApplyItemInProcess(security, log, MakeItem(name, row.kind, row.user, row.permission, row.flags)));
