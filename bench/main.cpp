@@ -1,7 +1,9 @@
 // Times the two custom actions and the custom action data reader against the
 // platform calls they cannot avoid, for N and 2N lock rows, in one process.
 //
-//   qx_bench [--sizes 1000,10000] [--rounds 5]
+//   qx_bench [--sizes 1000,10000] [--rounds 5] [--helper-rounds 5]
+//
+// --sizes 0 leaves the sizes out: the helper round alone.
 //
 // Each size has its own package, costed session and objects. Four phases run
 // one after the other:
@@ -567,7 +569,7 @@ void ReportHelperRounds(const std::vector<HelperRound>& rounds)
 {
     std::printf("\nThe 64-bit helper's round as the 32-bit library makes it (%zu rounds): written out of the\n"
                 "resources, started and bound, one registry item, released until the helper has ended, and\n"
-                "its file and folder deleted (the deletion waits 500 ms after each attempt, by design).\n\n",
+                "its file and folder deleted (a failed deletion waits 500 ms before it tries again).\n\n",
                 rounds.size());
     const struct {
         const char* name;
@@ -650,7 +652,9 @@ int main(int argc, char** argv)
         }
         pairs.push_back(pair);
     }
-    Report(pairs, rounds);
+    if (!pairs.empty()) {
+        Report(pairs, rounds);
+    }
 
     std::vector<HelperRound> helper;
     for (int round = 0; round < helperRounds; ++round) {

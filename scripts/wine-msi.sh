@@ -1,7 +1,7 @@
 # shellcheck shell=bash
 # Shared by the demo and the end-to-end tests: running packages through Wine's
 # msiexec and reading what the library did. Source after scripts/common.sh, with
-# a Wine prefix set up (qx_init_wine_prefix).
+# a Wine prefix set up (qx_new_wine_prefix).
 
 # A Unix path as Windows programs in the prefix see it (drive Z: is /).
 qx_windows_path() {
@@ -25,13 +25,13 @@ qx_msiexec() {
             *) command+=" $arg" ;;
         esac
     done
-    { wine cmd /v:on /c "$command & echo qx-exit-code !ERRORLEVEL!" 2>/dev/null || true; } | tr -d '\r' |
+    { "$QX_WINE" cmd /v:on /c "$command & echo qx-exit-code !ERRORLEVEL!" 2>/dev/null || true; } | tr -d '\r' |
         sed -n 's/^qx-exit-code //p' | tail -n 1
 }
 
 # The library's lines in a log, without the "Qelmora <time>: " in front.
 qx_library_lines() {
-    tr -d '\r' <"$1" | sed -n 's/^Qelmora [0-9]\{1,2\}:[0-9][0-9]:[0-9][0-9]\( [AP]M\)\{0,1\}: //p'
+    tr -d '\r' <"$1" | sed -E -n "s/$QX_LOG_PREFIX//p"
 }
 
 # The items the cost action handed to the install action, as the log's property
@@ -54,5 +54,5 @@ qx_attempted_objects() {
 qx_showacl() {
     local showacl=$1
     shift
-    { wine "$showacl" "$@" 2>&1 || true; } | tr -d '\r'
+    { "$QX_WINE" "$showacl" "$@" 2>&1 || true; } | tr -d '\r'
 }

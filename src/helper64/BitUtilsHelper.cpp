@@ -2,8 +2,8 @@
 
 #include <new>
 
+#include "helper64/CoCreate.h"
 #include "helper64/ModuleLock.h"
-#include "inc/CoCreate.h"
 #include "support/variant.h"
 
 CBitUtilsHelper::CBitUtilsHelper() noexcept

@@ -48,11 +48,12 @@ _stringx<> ExtractHelperExecutable(qx::log_sink& log, HMODULE module)
 void RemoveHelperExecutable(const _stringx<>& path) noexcept
 {
     try {
-        // The helper process may still hold its image open for a moment after it ends.
-        bool deleted = false;
-        for (int attempt = 0; attempt < kHelperDeleteAttempts && !deleted; ++attempt) {
-            deleted = qx::delete_file(path);
+        // The helper process may still hold its image open for a moment after it ends:
+        // a failed attempt waits before the next one.
+        bool deleted = qx::delete_file(path);
+        for (int attempt = 1; attempt < kHelperDeleteAttempts && !deleted; ++attempt) {
             ::Sleep(kHelperDeleteWaitMs);
+            deleted = qx::delete_file(path);
         }
         if (!deleted) {
             return;

@@ -4,6 +4,7 @@
 
 #include <sddl.h>
 
+#include <algorithm>
 #include <ostream>
 
 #include "kernel_stubs.h"
@@ -62,10 +63,18 @@ DWORD WINAPI RecordingSetByHandle(HANDLE object, SE_OBJECT_TYPE type, SECURITY_I
 std::wstring DaclText(const std::wstring& name, SE_OBJECT_TYPE type)
 {
     qx::unique_local<void> descriptor;
-    return ::GetNamedSecurityInfoW(name.c_str(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr,
-                                   descriptor.put()) == ERROR_SUCCESS
-               ? DescriptorText(descriptor.get())
-               : L"";
+    if (::GetNamedSecurityInfoW(name.c_str(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr,
+                                descriptor.put()) != ERROR_SUCCESS) {
+        return L"";
+    }
+    // The entries alone: Windows shows the list's flags (P protected, AI and AR
+    // inherited), Wine keeps none of them.
+    std::wstring text = DescriptorText(descriptor.get());
+    const std::size_t entries = std::min(text.find(L'('), text.size());
+    if (text.compare(0, 2, L"D:") == 0 && text.find_first_not_of(L"PAIR", 2) >= entries) {
+        text.erase(2, entries - 2);
+    }
+    return text;
 }
 
 std::wstring CurrentUserSid()

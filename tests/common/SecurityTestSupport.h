@@ -17,7 +17,7 @@ namespace qxtest {
 
 // The descriptor's parts as text; empty when they cannot be converted.
 std::wstring DescriptorText(PSECURITY_DESCRIPTOR descriptor, SECURITY_INFORMATION parts = DACL_SECURITY_INFORMATION);
-// "D:(A;OICI;KA;;;BA)"; empty when the list cannot be read.
+// "D:(A;OICI;KA;;;BA)": the entries, without the list's flags; empty when it cannot be read.
 std::wstring DaclText(const std::wstring& name, SE_OBJECT_TYPE type = SE_REGISTRY_KEY);
 std::wstring CurrentUserSid();
 

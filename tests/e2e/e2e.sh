@@ -37,11 +37,11 @@ EXTRAS_OBJECTS=("$FILE_EXTRAS" "$KEY_EXTRAS")
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/qx-e2e-$case_name.XXXXXX")
 cleanup() {
-    qx_stop_wine_prefix
+    qx_remove_wine_prefixes
     rm -rf "$work"
 }
 trap cleanup EXIT
-qx_init_wine_prefix "$work/prefix"
+qx_new_wine_prefix "e2e-$case_name"
 
 passed=0
 failed=0
@@ -250,8 +250,8 @@ $(entry allow 'BUILTIN\Administrators' 0x000f003f -)"
 case_rollback() {
     # The sample's 64-bit key, made before with a list of the test's own.
     local before_sddl='D:P(A;OICI;KA;;;BA)(A;OICI;KR;;;BU)(A;OICI;KA;;;SY)'
-    wine reg add 'HKLM\Software\Qelmora\LockSample' /f >/dev/null 2>&1
-    if ! wine "$showacl" --set "registry:$KEY64" "$before_sddl" >/dev/null 2>&1; then
+    "$QX_WINE" reg add 'HKLM\Software\Qelmora\LockSample' /f >/dev/null 2>&1
+    if ! "$QX_WINE" "$showacl" --set "registry:$KEY64" "$before_sddl" >/dev/null 2>&1; then
         fail "the key's list could not be set up"
         return
     fi
@@ -309,7 +309,7 @@ case_failure() {
         fi
     done
     expect_acl "$KEY64" $'\t(not readable: error 2)'
-    if wine reg query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product_code" >/dev/null 2>&1; then
+    if "$QX_WINE" reg query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product_code" >/dev/null 2>&1; then
         fail "the product $product_code is registered after the rollback"
     else
         pass "the product is not registered"

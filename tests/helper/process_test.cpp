@@ -16,10 +16,10 @@
 #include "ScratchFolder.h"
 #include "SecurityTestSupport.h"
 #include "kernel_stubs.h"
+#include "helper64/CoCreate.h"
 #include "helper64/CreateBitUtilsHelper.h"
 #include "helper64/ExtractHelper.h"
 #include "helper64/ModuleLock.h"
-#include "inc/CoCreate.h"
 #include "support/com_apartment.h"
 #include "support/com_ptr.h"
 

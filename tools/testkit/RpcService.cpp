@@ -10,14 +10,16 @@ namespace {
 
 using unique_service = qx::unique_any<SC_HANDLE, &::CloseServiceHandle>;
 
+bool UnderWine()
+{
+    return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
 // Under Wine the table is the service's endpoint ncalrpc:irot, which it may open a
 // moment after it reports running; a process that calls before then is lost. The
 // question asks rpcrt4 only, so asking it touches nothing of COM's.
 bool TableListens()
 {
-    if (!::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) {
-        return true; // Windows: running is ready
-    }
     RPC_WSTR text = nullptr;
     RPC_BINDING_HANDLE binding = nullptr;
     wchar_t protocol[] = L"ncalrpc", endpoint[] = L"irot";
@@ -38,6 +40,9 @@ bool TableListens()
 
 bool StartRpcService(DWORD timeoutMs)
 {
+    if (!UnderWine()) {
+        return true; // Windows runs the service from its start
+    }
     unique_service manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     unique_service service(::OpenServiceW(manager.get(), L"RpcSs", SERVICE_START | SERVICE_QUERY_STATUS));
     SERVICE_STATUS status = {};

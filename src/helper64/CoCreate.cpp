@@ -1,4 +1,4 @@
-#include "inc/CoCreate.h"
+#include "helper64/CoCreate.h"
 
 #include <cstdio>
 #include <cwchar>
