@@ -7,6 +7,7 @@
 #include "InstallerFixture.h"
 #include "RecordingLog.h"
 #include "SecurityTestSupport.h"
+#include "apply/AccessEntries.h"
 #include "apply/ApplyDriver.h"
 #include "kernel_stubs.h"
 
@@ -126,6 +127,69 @@ TEST_F(DriverTest, FailuresAreLoggedAndPutWithTheObjectAndTheSystemsText)
     // An error with Abort, Retry and Ignore and a warning icon, worded by the package's message 27555.
     EXPECT_EQ(std::vector<std::wstring>{std::to_wstring(0x01000032) + L"|27555|a.dll|" + systemText + L"|123"},
               g_prompts);
+}
+
+using unique_service = qx::unique_any<SC_HANDLE, &::CloseServiceHandle>;
+
+// A demand-start service made for the test (this program as its image, never
+// started), deleted again after.
+class TestService {
+public:
+    explicit TestService(const wchar_t* name)
+    {
+        wchar_t image[MAX_PATH] = {};
+        ::GetModuleFileNameW(nullptr, image, MAX_PATH);
+        m_manager.reset(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+        m_service.reset(::CreateServiceW(m_manager.get(), name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                         SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, image, nullptr, nullptr, nullptr,
+                                         nullptr, nullptr));
+        EXPECT_TRUE(m_service) << "no test service: error " << ::GetLastError();
+    }
+    TestService(const TestService&) = delete;
+    TestService& operator=(const TestService&) = delete;
+    ~TestService() { ::DeleteService(m_service.get()); }
+
+private:
+    unique_service m_manager;
+    unique_service m_service;
+};
+
+// Services applied for real by their names: one made for the test is locked without
+// a failure line, a missing one fails with the code the security call gives (1060)
+// and is put to the user, or let go with flag 4, like any object. Wine stores no
+// list for a service (writes succeed, reads give an empty one), so the merged list
+// is checked as it reaches SetNamedSecurityInfoW.
+TEST_F(DriverTest, ServicesAreLockedByNameAndAMissingOneFailsWithItsCode)
+{
+    const TestService service(L"QXLockTestService");
+    CSecurityFunctions security;
+    RecordWrites(security);
+    const DWORD startStopQuery = SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS;
+    const std::vector<PermissionsItem> items = {
+        MakeItem(L"QXLockTestService", LockObjectKind::Service, L"Users", startStopQuery, 0x08),
+        MakeItem(L"QXNoSuchService", LockObjectKind::Service, L"Users", startStopQuery, 0x0C),
+        MakeItem(L"QXNoSuchService", LockObjectKind::Service, L"Users", startStopQuery, 0x08)};
+    g_answers = {IDIGNORE};
+    g_prompts.clear();
+    EXPECT_EQ(0u, ApplyPermissionsItems(
+                      Session(), m_lines, items, L"C:\\Windows\\System32",
+                      [&](const PermissionsItem& item) { return ApplyItemInProcess(security, m_lines, item); }));
+    const std::wstring missing[] = {L"Getting existing security descriptor for 'QXNoSuchService'",
+                                    L"Failed to obtain existing security descriptor, last error: 0x00000424",
+                                    L"Failed to apply permissions for object 'QXNoSuchService', error 0x00000424"};
+    std::vector<std::wstring> lines = {L"Getting existing security descriptor for 'QXLockTestService'",
+                                       L"Setting new security descriptor for 'QXLockTestService'"};
+    for (int twice = 0; twice < 2; ++twice) {
+        lines.insert(lines.end(), std::begin(missing), std::end(missing));
+    }
+    EXPECT_EQ(lines, m_lines.lines);
+    // The entry alone (Wine read the service's list as empty), inheriting nothing.
+    EXPECT_EQ((std::vector<SecurityWrite>{
+                  {L"QXLockTestService", SE_SERVICE, DACL_SECURITY_INFORMATION, L"D:(A;;LCRPWP;;;BU)"}}),
+              RecordedWrites());
+    ASSERT_EQ(1u, g_prompts.size());
+    EXPECT_EQ(0u, g_prompts[0].rfind(std::to_wstring(0x01000032) + L"|27555|QXNoSuchService|", 0)) << g_prompts[0];
+    EXPECT_EQ(L"|1060", g_prompts[0].substr(g_prompts[0].rfind(L'|')));
 }
 
 // Redirection is off around each file or folder of the native view, and back on after.

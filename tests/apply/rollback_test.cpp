@@ -53,6 +53,9 @@ TEST(Rollback, CapturesWhatExistsAndCanBeReadInTheRoutesView)
                 // Made by this installation: the installer removes it, list and all.
                 {L"C:\\App\\b.txt", LockObjectKind::File, 0x08, ERROR_FILE_NOT_FOUND, L"1-", L"", L""},
                 {L"C:\\New\\", LockObjectKind::CreateFolder, 0x08, ERROR_PATH_NOT_FOUND, L"1-", L"", L""},
+                // A service has no view: even a 32-bit component's is read as it is named.
+                {L"QXService", LockObjectKind::Service, 0x16, 0, L"2", L"QXService|2|0|D:(A;;KA;;;BA)", L""},
+                {L"QXNewService", LockObjectKind::Service, 0x08, ERROR_SERVICE_DOES_NOT_EXIST, L"2", L"", L""},
                 {L"C:\\App\\c.txt", LockObjectKind::File, 0x16, ERROR_ACCESS_DENIED, L"1", L"",
                  L"No rollback for 'C:\\App\\c.txt': its access list cannot be read, error 0x00000005"},
                 {L"CLASSES_ROOT\\*\\x", LockObjectKind::Registry, 0x08, 0, L"4", L"",
@@ -90,20 +93,22 @@ TEST(Rollback, PutsBackEachRecordWithItsProtectionAndPassesOverBadOnes)
     RestoreAccessLists(
         security, log,
         L"MACHINE\\A|4|0|D:P(A;;KA;;;BA)*MACHINE\\B|4|32|D:(A;;KA;;;BA)*C:\\App\\|1|64|D:AI(A;OICI;FA;;;BA)*"
-        L"C:\\a|1|0|D:(A;;FA;;;BA)|extra*C:\\b|1|0*C:\\c|2|0|D:(A;;FA;;;BA)*C:\\d|1|16|D:(A;;FA;;;BA)*"
-        L"C:\\e|1|0|not a descriptor");
+        L"C:\\a|1|0|D:(A;;FA;;;BA)|extra*C:\\b|1|0*C:\\c|3|0|D:(A;;FA;;;BA)*C:\\d|1|16|D:(A;;FA;;;BA)*"
+        L"C:\\e|1|0|not a descriptor*QXService|2|0|D:(A;;CCLCSWRPWPDTLOCRRC;;;BU)");
     const SECURITY_INFORMATION kept = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
     const SECURITY_INFORMATION inheriting = DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION;
     EXPECT_EQ((std::vector<SecurityWrite>{{L"MACHINE\\A", SE_REGISTRY_KEY, kept, L"D:(A;;KA;;;BA)"},
                                           {L"MACHINE\\B", SE_REGISTRY_WOW64_32KEY, inheriting, L"D:(A;;KA;;;BA)"},
-                                          {L"C:\\App\\", SE_FILE_OBJECT, inheriting, L"D:(A;OICI;FA;;;BA)", true}}),
+                                          {L"C:\\App\\", SE_FILE_OBJECT, inheriting, L"D:(A;OICI;FA;;;BA)", true},
+                                          {L"QXService", SE_SERVICE, inheriting, L"D:(A;;CCLCSWRPWPDTLOCRRC;;;BU)"}}),
               RecordedWrites());
     EXPECT_EQ(
         (std::vector<std::wstring>{
             L"Restored access list of 'MACHINE\\A'", L"Restored access list of 'MACHINE\\B'",
             L"Restored access list of 'C:\\App\\'", L"Rollback record 4 contains invalid data",
             L"Rollback record 5 contains invalid data", L"Rollback record 6 contains invalid data",
-            L"Rollback record 7 contains invalid data", L"Failed to restore access list of 'C:\\e', error 0x00000057"}),
+            L"Rollback record 7 contains invalid data", L"Failed to restore access list of 'C:\\e', error 0x00000057",
+            L"Restored access list of 'QXService'"}),
         log.lines);
 }
 
