@@ -131,58 +131,43 @@ TEST_F(DriverTest, FailuresAreLoggedAndPutWithTheObjectAndTheSystemsText)
 
 using unique_service = qx::unique_any<SC_HANDLE, &::CloseServiceHandle>;
 
-// A demand-start service made for the test (this program as its image, never
-// started), deleted again after. Its handle stays open: Wine's service manager
+// Services applied for real by their names: one made for the test (demand start,
+// never started) is locked without a failure line; a missing one fails with the
+// code the security call gives (1060) and is put to the user, or let go with flag
+// 4, like any object. Wine stores no list for a service (writes succeed, reads
+// give an empty one), so the merged list is checked as it reaches
+// SetNamedSecurityInfoW. The service's handle stays open: Wine's service manager
 // finds a service made at run time whose handles are all closed only on every
 // other lookup, and answers 1060 in between.
-class TestService {
-public:
-    explicit TestService(const wchar_t* name)
-    {
-        wchar_t image[MAX_PATH] = {};
-        ::GetModuleFileNameW(nullptr, image, MAX_PATH);
-        m_manager.reset(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-        m_service.reset(::CreateServiceW(m_manager.get(), name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                         SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, image, nullptr, nullptr, nullptr,
-                                         nullptr, nullptr));
-        EXPECT_TRUE(m_service) << "no test service: error " << ::GetLastError();
-    }
-    TestService(const TestService&) = delete;
-    TestService& operator=(const TestService&) = delete;
-    ~TestService() { ::DeleteService(m_service.get()); }
-
-private:
-    unique_service m_manager;
-    unique_service m_service;
-};
-
-// Services applied for real by their names: one made for the test is locked without
-// a failure line, a missing one fails with the code the security call gives (1060)
-// and is put to the user, or let go with flag 4, like any object. Wine stores no
-// list for a service (writes succeed, reads give an empty one), so the merged list
-// is checked as it reaches SetNamedSecurityInfoW.
 TEST_F(DriverTest, ServicesAreLockedByNameAndAMissingOneFailsWithItsCode)
 {
-    const TestService service(L"QXLockTestService");
+    wchar_t image[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, image, MAX_PATH);
+    const unique_service manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    const unique_service service(::CreateServiceW(
+        manager.get(), L"QXLockTestService", L"QXLockTestService", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+        SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, image, nullptr, nullptr, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(service) << ::GetLastError();
     CSecurityFunctions security;
     RecordWrites(security);
     const DWORD startStopQuery = SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS;
-    const std::vector<PermissionsItem> items = {
-        MakeItem(L"QXLockTestService", LockObjectKind::Service, L"Users", startStopQuery, 0x08),
-        MakeItem(L"QXNoSuchService", LockObjectKind::Service, L"Users", startStopQuery, 0x0C),
-        MakeItem(L"QXNoSuchService", LockObjectKind::Service, L"Users", startStopQuery, 0x08)};
+    std::vector<PermissionsItem> items;
+    for (const DWORD flags : {0x08, 0x0C, 0x08}) {
+        items.push_back(MakeItem(items.empty() ? L"QXLockTestService" : L"QXNoSuchService", LockObjectKind::Service,
+                                 L"Users", startStopQuery, flags));
+    }
     g_answers = {IDIGNORE};
     g_prompts.clear();
     EXPECT_EQ(0u, ApplyPermissionsItems(
                       Session(), m_lines, items, L"C:\\Windows\\System32",
                       [&](const PermissionsItem& item) { return ApplyItemInProcess(security, m_lines, item); }));
-    const std::wstring missing[] = {L"Getting existing security descriptor for 'QXNoSuchService'",
-                                    L"Failed to obtain existing security descriptor, last error: 0x00000424",
-                                    L"Failed to apply permissions for object 'QXNoSuchService', error 0x00000424"};
+    ::DeleteService(service.get());
     std::vector<std::wstring> lines = {L"Getting existing security descriptor for 'QXLockTestService'",
                                        L"Setting new security descriptor for 'QXLockTestService'"};
     for (int twice = 0; twice < 2; ++twice) {
-        lines.insert(lines.end(), std::begin(missing), std::end(missing));
+        lines.insert(lines.end(), {L"Getting existing security descriptor for 'QXNoSuchService'",
+                                   L"Failed to obtain existing security descriptor, last error: 0x00000424",
+                                   L"Failed to apply permissions for object 'QXNoSuchService', error 0x00000424"});
     }
     EXPECT_EQ(lines, m_lines.lines);
     // The entry alone (Wine read the service's list as empty), inheriting nothing.

@@ -1,5 +1,8 @@
 // Costing on real packages: what each row becomes in the text, and how a broken row
 // ends the pass (the end-to-end tests hold the whole log of the sample's costing).
+#include <algorithm>
+#include <iterator>
+
 #include "InstallerFixture.h"
 #include "cost/LockObjectResolution.h"
 #include "msi/LockTableReader.h"
@@ -177,14 +180,14 @@ TEST_F(CostTest, BrokenRowsStopThePassWithTheirLine)
               m_log.LibraryMessages());
 }
 
-// The object's key and the table word are taken as written; the account columns
-// go through the installer's formatting.
+// The object's key, the table word and the condition (the installer evaluates it
+// itself) are taken as written; the account columns go through its formatting.
 TEST_F(CostTest, OnlyTheAccountColumnsAreFormatted)
 {
     PackageBuilder builder;
     builder.Property(L"QXDomain", L"CORP")
         .Property(L"QXUser", L"alice")
-        .Rows(L"QXLockPermissions", {{L"[QXUser]", L"[QXDomain]", L"[QXDomain]\\x", L"[QXUser]", 1, 0}});
+        .Rows(L"QXLockPermissions", {{L"[QXUser]", L"[QXDomain]", L"[QXDomain]\\x", L"[QXUser]", 1, 0, L"[QXUser]"}});
     ASSERT_NO_FATAL_FAILURE(StartSession(builder));
     std::vector<LockPermissionsRow> rows;
     ASSERT_EQ(0u, GetAllPermissionsItems(Layers(), rows));
@@ -193,33 +196,31 @@ TEST_F(CostTest, OnlyTheAccountColumnsAreFormatted)
     EXPECT_EQ(L"[QXDomain]", rows[0].m_strTable.str());
     EXPECT_EQ(L"CORP\\x", rows[0].m_strDomain.str());
     EXPECT_EQ(L"alice", rows[0].m_strUser.str());
+    EXPECT_EQ(L"[QXUser]", rows[0].m_strCondition.str());
 }
 
 // The cost action on lock tables with conditions: an empty one holds, a false one
-// skips its row with a line, one the installer cannot parse stops costing; a table
-// without the column, or with a seventh column of another name, is read as before.
+// skips its row with a line naming it (the account formatted), one
+// the installer cannot parse stops costing; a table without the column, or with a
+// seventh column of another name ("0" would be false as a condition), reads as before.
 TEST_F(CostTest, RowsApplyWhereTheirConditionHolds)
 {
-    const wchar_t* lockColumns = L"LockObject\tTable\tDomain\tUser\tPermission\tFlags";
-    const wchar_t* lockTypes = L"s72\ts32\tS255\ts255\ti4\tI4";
     const std::wstring folder = L"C:\\QXLocked\\|CreateFolder||Everyone|1|8";
-    const std::wstring file = L"C:\\QXLocked\\lib32.dll|File||Everyone|1|22";
-    const qxtest::Row kept = {L"INSTALLDIR", L"CreateFolder", nullptr, L"Everyone", 1, 0, L"0"};
     const struct {
         const wchar_t* seventh; // the seventh column's name; null: six columns
         std::vector<qxtest::Row> rows;
         UINT result;
         std::wstring text;
-        Lines lines; // but for the component states and targets
+        Lines lines; // of conditions and the pass's end
     } cases[] = {
         {L"Condition",
          {{L"INSTALLDIR", L"CreateFolder", nullptr, L"Everyone", 1, 0, nullptr},
           {L"File32", L"File", nullptr, L"Everyone", 1, 0, L"QXVendor = \"Qelmora Labs\" AND NOT Installed"},
           {L"Root2", L"Registry", L"CORP", L"[QXVendor]", 1, 0, L"QXUnset OR QXVendor < \"A\""}},
          0,
-         folder + L"*" + file,
-         {L"Condition 'QXUnset OR QXVendor < \"A\"' of lock row 'Root2' (table Registry, account 'CORP\\Qelmora "
-          L"Labs') is false, skipping the row"}},
+         folder + L"*C:\\QXLocked\\lib32.dll|File||Everyone|1|22",
+         {L"Condition 'QXUnset OR QXVendor < \"A\"' of lock row 'Root2' (table Registry, account "
+          L"'CORP\\Qelmora Labs') is false, skipping the row"}},
         {L"Condition",
          {{L"INSTALLDIR", L"CreateFolder", nullptr, L"Everyone", 1, 0, L"QXVendor = "}},
          ERROR_INSTALL_FAILURE,
@@ -227,15 +228,16 @@ TEST_F(CostTest, RowsApplyWhereTheirConditionHolds)
          {L"Condition 'QXVendor = ' of lock row 'INSTALLDIR' (table CreateFolder, account 'Everyone') cannot be "
           L"evaluated",
           L"RunCost: BuildFinalPermissionsItems returned status 643\n"}},
-        // "0" would be false as a condition.
-        {L"Note", {kept}, 0, folder, {}},
+        {L"Note", {{L"INSTALLDIR", L"CreateFolder", nullptr, L"Everyone", 1, 0, L"0"}}, 0, folder, {}},
         {nullptr, {{L"INSTALLDIR", L"CreateFolder", nullptr, L"Everyone", 1, 0}}, 0, folder, {}}};
     for (const auto& each : cases) {
         SCOPED_TRACE(each.seventh ? each.seventh : L"six columns");
+        const std::wstring seventh = each.seventh ? L"\t" + std::wstring(each.seventh) : L"";
         PackageBuilder builder = CostPackage();
         builder
-            .Columns(L"QXLockPermissions", lockColumns + (each.seventh ? L"\t" + std::wstring(each.seventh) : L""),
-                     lockTypes + std::wstring(each.seventh ? L"\tS255" : L""), L"LockObject\tTable\tDomain\tUser")
+            .Columns(L"QXLockPermissions", L"LockObject\tTable\tDomain\tUser\tPermission\tFlags" + seventh,
+                     L"s72\ts32\tS255\ts255\ti4\tI4" + std::wstring(seventh.empty() ? L"" : L"\tS255"),
+                     L"LockObject\tTable\tDomain\tUser")
             .Rows(L"QXLockPermissions", each.rows);
         ASSERT_NO_FATAL_FAILURE(StartSession(builder));
         ASSERT_NO_FATAL_FAILURE(Restart());
@@ -244,11 +246,10 @@ TEST_F(CostTest, RowsApplyWhereTheirConditionHolds)
         EXPECT_EQ(each.result, RunExport("QXLockPermissionsCostAction"));
         EXPECT_EQ(each.text, ::GetProperty(Session(), L"QXLockPermissionsInstall").str());
         Lines lines;
-        for (const std::wstring& line : m_log.LibraryMessages()) {
-            if (line.rfind(L"Condition", 0) == 0 || line.rfind(L"RunCost", 0) == 0) {
-                lines.push_back(line);
-            }
-        }
+        std::copy_if(m_log.LibraryMessages().begin(), m_log.LibraryMessages().end(), std::back_inserter(lines),
+                     [](const std::wstring& line) {
+                         return line.rfind(L"Condition", 0) == 0 || line.rfind(L"RunCost", 0) == 0;
+                     });
         EXPECT_EQ(each.lines, lines);
     }
 }
