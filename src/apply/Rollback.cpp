@@ -17,6 +17,11 @@ bool HoldsSeparator(const _stringx<>& text)
     return text.find(RecordSeparator) != _stringx<>::npos || text.find(FieldSeparator) != _stringx<>::npos;
 }
 
+bool KnownType(DWORD type)
+{
+    return type == SE_FILE_OBJECT || type == SE_REGISTRY_KEY || type == SE_SERVICE;
+}
+
 bool KnownView(DWORD view)
 {
     return view == static_cast<DWORD>(ObjectView::Own) || view == static_cast<DWORD>(ObjectView::View32) ||
@@ -150,7 +155,7 @@ void CAccessListCapture::Capture(const PermissionsItem& item)
 
     SavedList saved;
     DWORD result = ReadList(m_security, item.m_strObjectName, item.m_objectType, view, saved);
-    if (result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND) {
+    if (result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND || result == ERROR_SERVICE_DOES_NOT_EXIST) {
         return; // made by this installation: its removal takes the list too
     }
     BOOL present = FALSE;
@@ -199,7 +204,7 @@ void RestoreAccessLists(CSecurityFunctions& security, qx::log_sink& log, const _
         ++record;
         const DWORD type = count == kRollbackFields ? ReadDataNumber(fields[1]) : 0;
         const DWORD view = count == kRollbackFields ? ReadDataNumber(fields[2]) : 0;
-        if (count != kRollbackFields || (type != SE_FILE_OBJECT && type != SE_REGISTRY_KEY) || !KnownView(view)) {
+        if (count != kRollbackFields || !KnownType(type) || !KnownView(view)) {
             log.Log(FormatText(L"Rollback record %u contains invalid data", record));
             return true; // the others are still worth putting back
         }

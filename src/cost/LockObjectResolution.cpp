@@ -8,6 +8,7 @@
 #include "cost/ComponentFilter.h"
 #include "cost/CustomActionData.h"
 #include "cost/PermissionsItem.h"
+#include "cost/RowCondition.h"
 #include "msi/MsiHandle.h"
 #include "msi/Properties.h"
 #include "msi/Queries.h"
@@ -27,6 +28,8 @@ constexpr UINT kCreateFolderComponentField = 2;
 constexpr UINT kRegistryRootField = 2;
 constexpr UINT kRegistryKeyField = 3;
 constexpr UINT kRegistryComponentField = 6;
+constexpr UINT kServiceNameField = 2;
+constexpr UINT kServiceComponentField = 12;
 
 constexpr DWORD kUniversalNameBufferBytes = 520;
 
@@ -147,12 +150,22 @@ DWORD NameRegistryKey(const InstallerSession& session, const LockPermissionsRow&
     return ERROR_SUCCESS;
 }
 
+DWORD NameService(const InstallerSession& session, const LockPermissionsRow& /*row*/, MSIHANDLE record,
+                  const _stringx<>& /*component*/, _stringx<>& objectName)
+{
+    // The service control manager's name of the service, which the named-security calls take as it is.
+    objectName = FormatInstallerText(session.hInstall, GetRecordString(record, kServiceNameField));
+    return ERROR_SUCCESS;
+}
+
 // Indexed by LockObjectKind.
 const ObjectTable kObjectTables[] = {
     {g_strQueryFile, L"Failed to query File table for permissions on '%s'", kFileComponentField, &NameFile},
     {g_strQueryCreateFolder, L"Failed to fetch record from CreateFolder query for object '%s'",
      kCreateFolderComponentField, &NameFolder},
     {g_strQueryRegistry, L"Failed to query Registry table for object '%s'", kRegistryComponentField, &NameRegistryKey},
+    {g_strQueryServiceInstall, L"Failed to query ServiceInstall table for object '%s'", kServiceComponentField,
+     &NameService},
 };
 
 DWORD ResolveRow(const InstallerSession& session, LockObjectKind kind, LockPermissionsRow& row,
@@ -202,13 +215,21 @@ DWORD BuildFinalPermissionsItems(const InstallerSession& session, std::vector<Lo
                                  _stringx<>& customActionData, const ItemWritten& written)
 {
     for (LockPermissionsRow& row : rows) {
+        bool holds = true;
+        DWORD status = EvaluateRowCondition(session, row, holds);
+        if (status != ERROR_SUCCESS) {
+            return status;
+        }
+        if (!holds) {
+            continue;
+        }
         const LockObjectKind kind = LockObjectKindFromTable(row.m_strTable.c_str(), row.m_strTable.length());
         if (kind == LockObjectKind::Unknown) {
             session.log.Log(
                 FormatText(L"QxLockPermissions: unknown table '%s' for lock object", row.m_strTable.c_str()));
             return ERROR_INVALID_PARAMETER;
         }
-        DWORD status = ResolveRow(session, kind, row, customActionData, written);
+        status = ResolveRow(session, kind, row, customActionData, written);
         if (status != ERROR_SUCCESS) {
             return status;
         }

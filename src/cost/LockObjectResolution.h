@@ -1,5 +1,5 @@
 // Turning lock table rows into object names (file paths, folder paths, registry
-// keys) and those into the custom action data text.
+// keys, service names) and those into the custom action data text.
 #pragma once
 
 #include <windows.h>
@@ -21,11 +21,12 @@ extern const _stringx<> g_strRootUsers;
 // from it; what it does needs no further installer query.
 using ItemWritten = std::function<void(const PermissionsItem& item)>;
 
-// Resolves the rows in order, ORs each row's component flags into it, and appends
-// one record per row whose component is being installed to customActionData
-// (handing it to written, if given). 0, or the status of the first row that failed
-// (259: no such object, 87: unknown table word or registry root), after which no
-// further row is examined.
+// Resolves the rows whose condition holds in order, ORs each row's component flags
+// into it, and appends one record per row whose component is being installed to
+// customActionData (handing it to written, if given). 0, or the status of the
+// first row that failed (259: no such object, 87: unknown table word or registry
+// root, 1603: a condition the installer cannot evaluate), after which no further
+// row is examined.
 DWORD BuildFinalPermissionsItems(const InstallerSession& session, std::vector<LockPermissionsRow>& rows,
                                  _stringx<>& customActionData, const ItemWritten& written = nullptr);
 

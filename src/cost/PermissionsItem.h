@@ -25,7 +25,8 @@ enum class LockObjectKind : DWORD {
     File = 0,
     CreateFolder = 1,
     Registry = 2,
-    Unknown = 3,
+    Service = 3,
+    Unknown = 4,
 };
 
 struct PermissionsItem {

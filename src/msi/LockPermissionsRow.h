@@ -9,9 +9,10 @@
 
 struct LockPermissionsRow {
     _stringx<> m_strLockObject; // key into the table named by m_strTable
-    _stringx<> m_strTable;      // "File", "CreateFolder" or "Registry", any case
+    _stringx<> m_strTable;      // "File", "CreateFolder", "Registry" or "ServiceInstall", any case
     _stringx<> m_strDomain;
     _stringx<> m_strUser;
     DWORD m_dwPermission = 0;
-    DWORD m_dwFlags = 0; // the table's flags; costing ORs the component's in
+    DWORD m_dwFlags = 0;       // the table's flags; costing ORs the component's in
+    _stringx<> m_strCondition; // empty when the table has no Condition column, or the row none
 };

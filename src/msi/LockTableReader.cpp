@@ -7,6 +7,22 @@
 #include "msi/Queries.h"
 #include "msi/Views.h"
 
+namespace {
+
+constexpr UINT kConditionField = 7;
+
+// Tables written before the Condition column have six columns; a seventh of
+// another name is the author's own and is left alone.
+bool HasConditionColumn(MSIHANDLE view)
+{
+    qx::unique_msihandle names;
+    CheckMsiResult(::MsiViewGetColumnInfo(view, MSICOLINFO_NAMES, names.put()), L"MsiViewGetColumnInfo");
+    return ::MsiRecordGetFieldCount(names.get()) >= kConditionField &&
+           GetRecordString(names.get(), kConditionField) == L"Condition";
+}
+
+} // namespace
+
 DWORD GetAllPermissionsItems(const InstallerSession& session, std::vector<LockPermissionsRow>& rows)
 {
     // Temporary (0) and persistent (1) tables are read alike; 2 and 3 mean no table.
@@ -18,6 +34,7 @@ DWORD GetAllPermissionsItems(const InstallerSession& session, std::vector<LockPe
     qx::unique_msihandle view;
     CheckMsiResult(::MsiDatabaseOpenViewW(session.hDatabase, g_strQueryLockTable, view.put()), L"MsiOpenDatabaseView");
     CheckMsiResult(::MsiViewExecute(view.get(), 0), L"MsiViewExecute");
+    const bool conditions = HasConditionColumn(view.get());
 
     ForEachRecord(view.get(), [&](MSIHANDLE record) {
         // Columns by position; only the account columns carry installer-formatted text.
@@ -28,6 +45,9 @@ DWORD GetAllPermissionsItems(const InstallerSession& session, std::vector<LockPe
         row.m_strUser = FormatInstallerText(session.hInstall, GetRecordString(record, 4));
         row.m_dwPermission = static_cast<DWORD>(::MsiRecordGetInteger(record, 5));
         row.m_dwFlags = static_cast<DWORD>(::MsiRecordGetInteger(record, 6));
+        if (conditions) {
+            row.m_strCondition = GetRecordString(record, kConditionField);
+        }
         rows.push_back(row);
     });
     return ERROR_SUCCESS;

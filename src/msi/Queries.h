@@ -10,4 +10,5 @@ extern const _stringx<> g_strQueryLockTable;
 extern const _stringx<> g_strQueryFile;
 extern const _stringx<> g_strQueryRegistry;
 extern const _stringx<> g_strQueryCreateFolder;
+extern const _stringx<> g_strQueryServiceInstall;
 extern const _stringx<> g_strQueryComponent;

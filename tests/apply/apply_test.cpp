@@ -207,6 +207,9 @@ TEST(Apply, RouteFollowsKindFlagsAndName)
         {L"\\\\server\\share\\a.dll", LockObjectKind::File, 0x16, false, false, false, Own, SE_FILE_OBJECT},
         {L"C:\\Windows\\System32\\a.dll", LockObjectKind::Unknown, 0x08, false, false, false, Own,
          SE_UNKNOWN_OBJECT_TYPE},
+        // A service has neither a registry view nor a path: in process, as named, whatever its component.
+        {L"QXService", LockObjectKind::Service, 0x16, false, false, false, Own, SE_SERVICE},
+        {L"QXService", LockObjectKind::Service, 0x0A, false, false, false, Own, SE_SERVICE},
         // Names the system would resolve against the current folder.
         {L"a.dll", LockObjectKind::File, 0x16, false, false, true, Own, SE_FILE_OBJECT},
         {L"\\Windows\\a.dll", LockObjectKind::File, 0x16, false, false, true, Own, SE_FILE_OBJECT},

@@ -7,6 +7,7 @@
 #include "InstallerFixture.h"
 #include "RecordingLog.h"
 #include "SecurityTestSupport.h"
+#include "apply/AccessEntries.h"
 #include "apply/ApplyDriver.h"
 #include "kernel_stubs.h"
 
@@ -126,6 +127,56 @@ TEST_F(DriverTest, FailuresAreLoggedAndPutWithTheObjectAndTheSystemsText)
     // An error with Abort, Retry and Ignore and a warning icon, worded by the package's message 27555.
     EXPECT_EQ(std::vector<std::wstring>{std::to_wstring(0x01000032) + L"|27555|a.dll|" + systemText + L"|123"},
               g_prompts);
+}
+
+using unique_service = qx::unique_any<SC_HANDLE, &::CloseServiceHandle>;
+
+// Services applied for real by their names: one made for the test (demand start,
+// never started) is locked without a failure line; a missing one fails with the
+// code the security call gives (1060) and is put to the user, or let go with flag
+// 4, like any object. Wine stores no list for a service (writes succeed, reads
+// give an empty one), so the merged list is checked as it reaches
+// SetNamedSecurityInfoW. The service's handle stays open: Wine's service manager
+// finds a service made at run time whose handles are all closed only on every
+// other lookup, and answers 1060 in between.
+TEST_F(DriverTest, ServicesAreLockedByNameAndAMissingOneFailsWithItsCode)
+{
+    wchar_t image[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, image, MAX_PATH);
+    const unique_service manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    const unique_service service(::CreateServiceW(
+        manager.get(), L"QXLockTestService", L"QXLockTestService", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+        SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, image, nullptr, nullptr, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(service) << ::GetLastError();
+    CSecurityFunctions security;
+    RecordWrites(security);
+    const DWORD startStopQuery = SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS;
+    std::vector<PermissionsItem> items;
+    for (const DWORD flags : {0x08, 0x0C, 0x08}) {
+        items.push_back(MakeItem(items.empty() ? L"QXLockTestService" : L"QXNoSuchService", LockObjectKind::Service,
+                                 L"Users", startStopQuery, flags));
+    }
+    g_answers = {IDIGNORE};
+    g_prompts.clear();
+    EXPECT_EQ(0u, ApplyPermissionsItems(
+                      Session(), m_lines, items, L"C:\\Windows\\System32",
+                      [&](const PermissionsItem& item) { return ApplyItemInProcess(security, m_lines, item); }));
+    ::DeleteService(service.get());
+    std::vector<std::wstring> lines = {L"Getting existing security descriptor for 'QXLockTestService'",
+                                       L"Setting new security descriptor for 'QXLockTestService'"};
+    for (int twice = 0; twice < 2; ++twice) {
+        lines.insert(lines.end(), {L"Getting existing security descriptor for 'QXNoSuchService'",
+                                   L"Failed to obtain existing security descriptor, last error: 0x00000424",
+                                   L"Failed to apply permissions for object 'QXNoSuchService', error 0x00000424"});
+    }
+    EXPECT_EQ(lines, m_lines.lines);
+    // The entry alone (Wine read the service's list as empty), inheriting nothing.
+    EXPECT_EQ((std::vector<SecurityWrite>{
+                  {L"QXLockTestService", SE_SERVICE, DACL_SECURITY_INFORMATION, L"D:(A;;LCRPWP;;;BU)"}}),
+              RecordedWrites());
+    ASSERT_EQ(1u, g_prompts.size());
+    EXPECT_EQ(0u, g_prompts[0].rfind(std::to_wstring(0x01000032) + L"|27555|QXNoSuchService|", 0)) << g_prompts[0];
+    EXPECT_EQ(L"|1060", g_prompts[0].substr(g_prompts[0].rfind(L'|')));
 }
 
 // Redirection is off around each file or folder of the native view, and back on after.

@@ -75,6 +75,9 @@ TEST(Rollback, CapturesEveryListShapeOfWhatTheInstallActionChanges)
          L"No rollback for 'MACHINE\\D': its access list cannot be read, error 0x00000005"},
         {L"MACHINE\\*\\x", LockObjectKind::Registry, 0x08, 0, L"D:(A;;KA;;;BA)", L"",
          L"No rollback for 'MACHINE\\*\\x': its name or access list holds '*' or '|'"},
+        // A service has no view: even a 32-bit component's is read as it is named.
+        {L"QXService", LockObjectKind::Service, 0x16, 0, L"D:(A;;KA;;;BA)", L"QXService|2|0||D:(A;;KA;;;BA)", L""},
+        {L"QXNewService", LockObjectKind::Service, 0x08, ERROR_SERVICE_DOES_NOT_EXIST, L"", L"", L""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::PrintToString(row.object));
@@ -84,7 +87,7 @@ TEST(Rollback, CapturesEveryListShapeOfWhatTheInstallActionChanges)
         RecordingLog log;
         EXPECT_EQ(row.record, Capture(security, log, MakeItem(row.object, row.kind, L"Users", 1, row.flags)));
         EXPECT_EQ(row.line.empty() ? Lines{} : Lines{row.line}, log.lines);
-        EXPECT_EQ(Lines{row.object + std::wstring(L"|4")}, g_reads);
+        EXPECT_EQ(Lines{row.object + (L"|" + std::to_wstring(ObjectTypeForKind(row.kind)))}, g_reads);
     }
     g_readResult = ERROR_SUCCESS;
     g_readList = L"D:(A;;KA;;;BA)";
@@ -179,18 +182,20 @@ TEST(Rollback, PutsBackEachRecordWithItsProtectionAndPassesOverBadOnes)
     // read one from its text: that one is checked as it reaches the call.
     RestoreAccessLists(security, log,
                        L"MACHINE\\A|4|0||D:P(A;;KA;;;BA)*MACHINE\\N|4|0||D:NO_ACCESS_CONTROL*"
-                       L"MACHINE\\a|4|0||D:(A;;KA;;;BA)|extra*MACHINE\\b|4|0|*MACHINE\\c|2|0||D:(A;;KA;;;BA)*"
-                       L"MACHINE\\d|4|16||D:(A;;KA;;;BA)*MACHINE\\e|4|0||not a descriptor*MACHINE\\f|4|0||");
+                       L"MACHINE\\a|4|0||D:(A;;KA;;;BA)|extra*MACHINE\\b|4|0|*MACHINE\\c|3|0||D:(A;;KA;;;BA)*"
+                       L"MACHINE\\d|4|16||D:(A;;KA;;;BA)*MACHINE\\e|4|0||not a descriptor*MACHINE\\f|4|0||*"
+                       L"QXService|2|0||D:(A;;CCLCSWRPWPDTLOCRRC;;;BU)");
     const SECURITY_INFORMATION kept = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
     const SECURITY_INFORMATION inheriting = DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION;
     EXPECT_EQ((std::vector<SecurityWrite>{{L"MACHINE\\A", SE_REGISTRY_KEY, kept, L"D:(A;;KA;;;BA)"},
-                                          {L"MACHINE\\N", SE_REGISTRY_KEY, inheriting, L"D:NO_ACCESS_CONTROL"}}),
+                                          {L"MACHINE\\N", SE_REGISTRY_KEY, inheriting, L"D:NO_ACCESS_CONTROL"},
+                                          {L"QXService", SE_SERVICE, inheriting, L"D:(A;;CCLCSWRPWPDTLOCRRC;;;BU)"}}),
               RecordedWrites());
     EXPECT_EQ((Lines{L"Restored access list of 'MACHINE\\A'", L"Restored access list of 'MACHINE\\N'",
                      L"Rollback record 3 contains invalid data", L"Rollback record 4 contains invalid data",
                      L"Rollback record 5 contains invalid data", L"Rollback record 6 contains invalid data",
                      L"Failed to restore access list of 'MACHINE\\e', error 0x00000057",
-                     L"Rollback record 8 contains invalid data"}),
+                     L"Rollback record 8 contains invalid data", L"Restored access list of 'QXService'"}),
               log.lines);
 }
 

@@ -283,7 +283,7 @@ $before"
 
 case_failure() {
     # A row that fails without "ignore failure": an account that does not exist.
-    printf 'Reg64\tRegistry\t\tQXMissingAccount\t131097\t0\n' >"$work/failing-row.tsv"
+    printf 'Reg64\tRegistry\t\tQXMissingAccount\t131097\t0\t\n' >"$work/failing-row.tsv"
     build_package failing --extra-lock-rows "$work/failing-row.tsv"
     local log=$work/failure.log
     run_msiexec "install with a failing row" "$log" 1603 /i "$(qx_windows_path "$work/failing.msi")" /qn

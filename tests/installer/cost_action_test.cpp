@@ -1,5 +1,8 @@
 // Costing on real packages: what each row becomes in the text, and how a broken row
 // ends the pass (the end-to-end tests hold the whole log of the sample's costing).
+#include <algorithm>
+#include <iterator>
+
 #include "InstallerFixture.h"
 #include "SecurityTestSupport.h"
 #include "cost/CustomActionData.h"
@@ -33,6 +36,8 @@ PackageBuilder CostPackage()
         .Registry(L"Root4", 4, L"Software\\Qelmora", L"MainComponent")
         .Registry(L"Formatted", 2, L"Software\\[QXVendor]\\Settings", L"MainComponent")
         .Registry(L"Reg32", 2, L"Software\\Qelmora\\32", L"Comp32")
+        .Service(L"Svc64", L"QXService", L"MainComponent")
+        .Service(L"Svc32", L"[QXVendor] Agent", L"Comp32")
         .Property(L"QXVendor", L"Qelmora Labs")
         .Rows(L"QXLockPermissions", {});
     for (int root : {-1, 0, 1, 2, 3}) {
@@ -65,7 +70,7 @@ protected:
 
 LockPermissionsRow Row(const wchar_t* object, const wchar_t* table, DWORD flags = 0, DWORD permission = 1)
 {
-    return {object, table, L"", L"Everyone", permission, flags};
+    return {object, table, L"", L"Everyone", permission, flags, L""};
 }
 
 TEST_F(CostTest, EachRowBecomesItsObjectAndFlags)
@@ -100,7 +105,11 @@ TEST_F(CostTest, EachRowBecomesItsObjectAndFlags)
         {Row(L"Root-1", L"Registry"), L"ALLUSERS", L"2", user},
         {Row(L"Formatted", L"Registry"), nullptr, nullptr,
          L"MACHINE\\Software\\Qelmora Labs\\Settings|Registry||Everyone|1|8"},
-        {Row(L"Reg32", L"Registry"), nullptr, nullptr, L"MACHINE\\Software\\Qelmora\\32|Registry||Everyone|1|22"}};
+        {Row(L"Reg32", L"Registry"), nullptr, nullptr, L"MACHINE\\Software\\Qelmora\\32|Registry||Everyone|1|22"},
+        // A service by its formatted name, its component's flags as any object's.
+        {Row(L"Svc64", L"ServiceInstall"), nullptr, nullptr, L"QXService|ServiceInstall||Everyone|1|8"},
+        {Row(L"Svc32", L"serviceINSTALL", 4, 0x34), nullptr, nullptr,
+         L"Qelmora Labs Agent|serviceINSTALL||Everyone|52|22"}};
     for (const auto& row : rows) {
         ASSERT_NO_FATAL_FAILURE(Restart());
         ASSERT_EQ(0u, row.property ? SetProperty(row.property, row.value) : 0u);
@@ -131,6 +140,9 @@ TEST_F(CostTest, BrokenRowsStopThePassWithTheirLine)
         {Row(L"NoSuchKey", L"Registry"),
          ERROR_NO_MORE_ITEMS,
          {L"Failed to query Registry table for object 'NoSuchKey'"}},
+        {Row(L"NoSuchService", L"ServiceInstall"),
+         ERROR_NO_MORE_ITEMS,
+         {L"Failed to query ServiceInstall table for object 'NoSuchService'"}},
         // A bare name would be resolved against the install action's current folder.
         {Row(L"GhostDir", L"CreateFolder"),
          ERROR_DIRECTORY,
@@ -144,7 +156,10 @@ TEST_F(CostTest, BrokenRowsStopThePassWithTheirLine)
           L"Failed to obtain state of component 'Ghost', error 0x00000647"}},
         {Row(L"Root2", L"Registr"),
          ERROR_INVALID_PARAMETER,
-         {L"QxLockPermissions: unknown table 'Registr' for lock object"}}};
+         {L"QxLockPermissions: unknown table 'Registr' for lock object"}},
+        {Row(L"Svc64", L"Service"),
+         ERROR_INVALID_PARAMETER,
+         {L"QxLockPermissions: unknown table 'Service' for lock object"}}};
     ASSERT_NO_FATAL_FAILURE(Restart());
     for (const auto& row : rows) {
         m_log.Clear();
@@ -206,14 +221,14 @@ TEST_F(CostTest, ClassesKeysAreNamedByTheHiveTheInstallerWrote)
     EXPECT_EQ(twinList, twin.Dacl());
 }
 
-// The object's key and the table word are taken as written; the account columns
-// go through the installer's formatting.
+// The object's key, the table word and the condition (the installer evaluates it
+// itself) are taken as written; the account columns go through its formatting.
 TEST_F(CostTest, OnlyTheAccountColumnsAreFormatted)
 {
     PackageBuilder builder;
     builder.Property(L"QXDomain", L"CORP")
         .Property(L"QXUser", L"alice")
-        .Rows(L"QXLockPermissions", {{L"[QXUser]", L"[QXDomain]", L"[QXDomain]\\x", L"[QXUser]", 1, 0}});
+        .Rows(L"QXLockPermissions", {{L"[QXUser]", L"[QXDomain]", L"[QXDomain]\\x", L"[QXUser]", 1, 0, L"[QXUser]"}});
     ASSERT_NO_FATAL_FAILURE(StartSession(builder));
     std::vector<LockPermissionsRow> rows;
     ASSERT_EQ(0u, GetAllPermissionsItems(Layers(), rows));
@@ -222,6 +237,62 @@ TEST_F(CostTest, OnlyTheAccountColumnsAreFormatted)
     EXPECT_EQ(L"[QXDomain]", rows[0].m_strTable.str());
     EXPECT_EQ(L"CORP\\x", rows[0].m_strDomain.str());
     EXPECT_EQ(L"alice", rows[0].m_strUser.str());
+    EXPECT_EQ(L"[QXUser]", rows[0].m_strCondition.str());
+}
+
+// The cost action on lock tables with conditions: an empty one holds, a false one
+// skips its row with a line naming it (the account formatted), one
+// the installer cannot parse stops costing; a table without the column, or with a
+// seventh column of another name ("0" would be false as a condition), reads as before.
+TEST_F(CostTest, RowsApplyWhereTheirConditionHolds)
+{
+    const std::wstring folder = L"C:\\QXLocked\\|CreateFolder||Everyone|1|8";
+    const struct {
+        const wchar_t* seventh; // the seventh column's name; null: six columns
+        std::vector<qxtest::Row> rows;
+        UINT result;
+        std::wstring text;
+        Lines lines; // of conditions and the pass's end
+    } cases[] = {
+        {L"Condition",
+         {{L"INSTALLDIR", L"CreateFolder", nullptr, L"Everyone", 1, 0, nullptr},
+          {L"File32", L"File", nullptr, L"Everyone", 1, 0, L"QXVendor = \"Qelmora Labs\" AND NOT Installed"},
+          {L"Root2", L"Registry", L"CORP", L"[QXVendor]", 1, 0, L"QXUnset OR QXVendor < \"A\""}},
+         0,
+         folder + L"*C:\\QXLocked\\lib32.dll|File||Everyone|1|22",
+         {L"Condition 'QXUnset OR QXVendor < \"A\"' of lock row 'Root2' (table Registry, account "
+          L"'CORP\\Qelmora Labs') is false, skipping the row"}},
+        {L"Condition",
+         {{L"INSTALLDIR", L"CreateFolder", nullptr, L"Everyone", 1, 0, L"QXVendor = "}},
+         ERROR_INSTALL_FAILURE,
+         L"sentinel",
+         {L"Condition 'QXVendor = ' of lock row 'INSTALLDIR' (table CreateFolder, account 'Everyone') cannot be "
+          L"evaluated",
+          L"RunCost: BuildFinalPermissionsItems returned status 643\n"}},
+        {L"Note", {{L"INSTALLDIR", L"CreateFolder", nullptr, L"Everyone", 1, 0, L"0"}}, 0, folder, {}},
+        {nullptr, {{L"INSTALLDIR", L"CreateFolder", nullptr, L"Everyone", 1, 0}}, 0, folder, {}}};
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.seventh ? each.seventh : L"six columns");
+        const std::wstring seventh = each.seventh ? L"\t" + std::wstring(each.seventh) : L"";
+        PackageBuilder builder = CostPackage();
+        builder
+            .Columns(L"QXLockPermissions", L"LockObject\tTable\tDomain\tUser\tPermission\tFlags" + seventh,
+                     L"s72\ts32\tS255\ts255\ti4\tI4" + std::wstring(seventh.empty() ? L"" : L"\tS255"),
+                     L"LockObject\tTable\tDomain\tUser")
+            .Rows(L"QXLockPermissions", each.rows);
+        ASSERT_NO_FATAL_FAILURE(StartSession(builder));
+        ASSERT_NO_FATAL_FAILURE(Restart());
+        ASSERT_EQ(0u, SetProperty(L"QXLockPermissionsInstall", L"sentinel"));
+        m_log.Clear();
+        EXPECT_EQ(each.result, RunExport("QXLockPermissionsCostAction"));
+        EXPECT_EQ(each.text, ::GetProperty(Session(), L"QXLockPermissionsInstall").str());
+        Lines lines;
+        std::copy_if(m_log.LibraryMessages().begin(), m_log.LibraryMessages().end(), std::back_inserter(lines),
+                     [](const std::wstring& line) {
+                         return line.rfind(L"Condition", 0) == 0 || line.rfind(L"RunCost", 0) == 0;
+                     });
+        EXPECT_EQ(each.lines, lines);
+    }
 }
 
 // A lock table that is only temporary counts: the action runs.

@@ -19,7 +19,10 @@ inline std::string ImageHead(unsigned machine, bool dll = true)
 inline std::vector<Row> Sequence(int cost, int rollback, int install)
 {
     return {{L"CostFinalize", nullptr, 1000},
+            {L"CreateFolders", nullptr, 3700},
+            {L"InstallFiles", nullptr, 4000},
             {L"WriteRegistryValues", nullptr, 5000},
+            {L"InstallServices", nullptr, 5800},
             {L"InstallFinalize", nullptr, 6600},
             {L"QXLockPermissionsCost", nullptr, cost},
             {L"QXLockPermissionsRollback", nullptr, rollback},
@@ -36,15 +39,18 @@ struct PackageParts {
     std::vector<Row> sequence = Sequence(1010, 5049, 5050);
     std::string library = ImageHead(0x8664); // the Binary row's stream; empty: no Binary row
     std::vector<Row> errors{{27555, L"Could not set permissions on [2]: [3] (error [4])."}};
+    std::wstring lockNames = L"LockObject\tTable\tDomain\tUser\tPermission\tFlags";
     std::wstring lockTypes = L"s72\ts32\tS255\ts255\ti4\tI4"; // empty: no lock table
     // One row of each kind, in forms an author may write them.
     std::vector<Row> lockRows{{L"File64", L"File", nullptr, L"Users", 1179817},
                               {L"DATADIR", L"CreateFolder", nullptr, L"S-1-5-32-544", 2032127, 2},
                               {L"Reg64", L"Registry", nullptr, L"[READERS]", 131097, 1},
                               {L"File64", L"file", L"BUILTIN", L"Guests", 1179785, 5}};
+    std::vector<Row> createFolders{{L"DATADIR", L"MainComponent"}};
 };
 
-// MainComponent (64-bit) holds the file File64, the folder DATADIR and the key Reg64; Comp32 the key Reg32.
+// MainComponent (64-bit) holds the file File64, the folder DATADIR, the key Reg64 and the service Svc64;
+// Comp32 the key Reg32.
 // Ghost (no component), Root4 (root 4) and Shellex ('*' in its key) are there for rows that break.
 inline PackageBuilder CheckedPackage(const PackageParts& parts)
 {
@@ -53,7 +59,8 @@ inline PackageBuilder CheckedPackage(const PackageParts& parts)
         .File(L"File64", L"MainComponent", L"app.exe")
         .File(L"Ghost", L"NoComponent", L"ghost.dll")
         .Rows(L"Directory", {{L"DATADIR", L"INSTALLDIR", L"Data"}})
-        .Rows(L"CreateFolder", {{L"DATADIR", L"MainComponent"}})
+        .Rows(L"CreateFolder", parts.createFolders)
+        .Service(L"Svc64", L"QXService", L"MainComponent")
         .Registry(L"Reg64", 2, L"Software\\Qelmora", L"MainComponent")
         .Registry(L"Reg32", 2, L"Software\\Qelmora32", L"Comp32")
         .Registry(L"Root4", 4, L"Software\\Qelmora", L"MainComponent")
@@ -65,8 +72,7 @@ inline PackageBuilder CheckedPackage(const PackageParts& parts)
         builder.Binary(L"QXLockPermissions.dll", parts.library);
     }
     if (!parts.lockTypes.empty()) {
-        builder.Columns(L"QXLockPermissions", L"LockObject\tTable\tDomain\tUser\tPermission\tFlags", parts.lockTypes,
-                        L"LockObject\tTable\tDomain\tUser");
+        builder.Columns(L"QXLockPermissions", parts.lockNames, parts.lockTypes, L"LockObject\tTable\tDomain\tUser");
         builder.Rows(L"QXLockPermissions", parts.lockRows);
     }
     return builder;

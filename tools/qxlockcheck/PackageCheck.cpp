@@ -3,6 +3,7 @@
 #include <msidefs.h>
 #include <msiquery.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwctype>
 #include <map>
@@ -48,6 +49,7 @@ struct LockRow {
     std::wstring user;
     std::optional<int> permission;
     std::optional<int> flags;
+    std::wstring condition;
 
     std::wstring Subject() const { return object + L"/" + table + L"/" + domain + L"/" + user; }
 };
@@ -55,6 +57,11 @@ struct LockRow {
 struct RegistryRow {
     std::optional<int> root;
     std::wstring key;
+    std::wstring component;
+};
+
+struct ServiceRow {
+    std::wstring name;
     std::wstring component;
 };
 
@@ -69,8 +76,11 @@ struct PackageTables {
     std::map<std::wstring, int> componentAttributes;
     std::map<std::wstring, std::wstring> fileComponents;
     std::map<std::wstring, RegistryRow> registryRows;
-    // The first CreateFolder row of each directory: the one the library uses.
+    std::map<std::wstring, ServiceRow> serviceRows;
+    // The component of each directory's CreateFolder row that the library's own query gives first.
     std::map<std::wstring, std::wstring> folderComponents;
+    // The kinds of object the lock table's rows name.
+    std::set<LockObjectKind> lockKinds;
     std::set<std::wstring> directories;
     std::map<std::wstring, CustomActionRow> actions;
     std::map<std::wstring, std::optional<int>> executeSequence;
@@ -132,10 +142,27 @@ PackageTables ReadTables(MSIHANDLE database)
                    tables.registryRows[GetRecordString(record, 1)] = {
                        IntegerField(record, 2), GetRecordString(record, 3), GetRecordString(record, 4)};
                });
-    ForEachRow(database, L"CreateFolder", L"SELECT `Directory_`, `Component_` FROM `CreateFolder`",
-               [&](MSIHANDLE record) {
-                   tables.folderComponents.emplace(GetRecordString(record, 1), GetRecordString(record, 2));
-               });
+    ForEachRow(
+        database, L"ServiceInstall", L"SELECT `ServiceInstall`, `Name`, `Component_` FROM `ServiceInstall`",
+        [&](MSIHANDLE record) {
+            tables.serviceRows[GetRecordString(record, 1)] = {GetRecordString(record, 2), GetRecordString(record, 3)};
+        });
+    std::set<std::wstring> folders;
+    ForEachRow(database, L"CreateFolder", L"SELECT `Directory_` FROM `CreateFolder`",
+               [&](MSIHANDLE record) { folders.insert(GetRecordString(record, 1)); });
+    for (const std::wstring& folder : folders) {
+        qx::unique_msihandle view;
+        qx::unique_msihandle record;
+        if (OpenExecuteFetch(&view, database, &record, g_strQueryCreateFolder, folder.c_str()) == ERROR_SUCCESS) {
+            tables.folderComponents[folder] = GetRecordString(record.get(), 2);
+        }
+    }
+    ForEachRow(database, g_szLockTable, g_strQueryLockTable.c_str(), [&](MSIHANDLE record) {
+        if (::MsiRecordGetFieldCount(record) >= 2) { // a table of fewer columns is reported on its own
+            const std::wstring table = GetRecordString(record, 2);
+            tables.lockKinds.insert(LockObjectKindFromTable(table.c_str(), table.length()));
+        }
+    });
     ForEachRow(database, L"Directory", L"SELECT `Directory` FROM `Directory`",
                [&](MSIHANDLE record) { tables.directories.insert(GetRecordString(record, 1)); });
     ForEachRow(database, L"CustomAction", L"SELECT `Action`, `Type`, `Source`, `Target` FROM `CustomAction`",
@@ -254,6 +281,17 @@ std::wstring LockTableColumnsProblem(MSIHANDLE view)
                            : problem + L": the library reads the columns by position, so it reads the rows wrongly";
 }
 
+// The library reads a seventh column as the rows' conditions when it is named Condition.
+constexpr UINT kConditionColumn = 7;
+
+bool LockTableHasConditions(MSIHANDLE view)
+{
+    qx::unique_msihandle names;
+    CheckMsiResult(::MsiViewGetColumnInfo(view, MSICOLINFO_NAMES, names.put()), L"MsiViewGetColumnInfo");
+    return ::MsiRecordGetFieldCount(names.get()) >= kConditionColumn &&
+           GetRecordString(names.get(), kConditionColumn) == L"Condition";
+}
+
 void CheckSeparators(std::vector<Finding>& findings, const std::wstring& subject, const wchar_t* column,
                      const std::wstring& text, const wchar_t* remedy)
 {
@@ -323,11 +361,73 @@ std::optional<std::wstring> ResolveObject(const PackageTables& tables, const Loc
                         L"the library cannot lock such a key: leave the row out");
         return registry->second.component;
     }
+    case LockObjectKind::Service: {
+        auto service = tables.serviceRows.find(row.object);
+        if (service == tables.serviceRows.end()) {
+            Add(findings, Severity::Error, Check::MissingObject, subject,
+                L"the ServiceInstall table has no row " + Quoted(row.object) +
+                    L": costing stops ('Failed to query ServiceInstall table') and the installation fails");
+            return std::nullopt;
+        }
+        CheckSeparators(findings, subject, L"the ServiceInstall row's name", service->second.name,
+                        L"the library cannot lock such a service: leave the row out");
+        return service->second.component;
+    }
     case LockObjectKind::Unknown:
         break;
     }
     return std::nullopt;
 }
+
+// A service exists only once InstallServices has run.
+void CheckServiceOrder(const PackageTables& tables, const LockRow& row, std::vector<Finding>& findings)
+{
+    const std::optional<int> install = SequenceOf(tables, kInstallAction);
+    if (!install) {
+        return; // reported with the action
+    }
+    const std::optional<int> services = SequenceOf(tables, L"InstallServices");
+    const std::wstring consequence =
+        L": the service does not exist when the row is applied, which fails with 0x00000424; sequence " +
+        std::wstring(kInstallAction) + L" after InstallServices (5850) and " + kRollbackAction +
+        L" just before it (5849)";
+    if (!services) {
+        Add(findings, Severity::Error, Check::ActionSequence, row.Subject(),
+            L"InstallServices is not in InstallExecuteSequence, so " + std::wstring(kInstallAction) +
+                L" does not run after it" + consequence);
+    } else if (*install <= *services) {
+        Add(findings, Severity::Error, Check::ActionSequence, row.Subject(),
+            std::wstring(kInstallAction) + L" (" + std::to_wstring(*install) + L") is not after InstallServices (" +
+                std::to_wstring(*services) + L")" + consequence);
+    }
+}
+
+// Whether the installer can parse the lock rows' conditions: each is evaluated in
+// a session on the package, opened on first use without any user interface.
+// Property values decide only the outcome, never whether a condition parses.
+class ConditionParser {
+public:
+    explicit ConditionParser(MSIHANDLE database) : m_database(database) { }
+    ConditionParser(const ConditionParser&) = delete;
+    ConditionParser& operator=(const ConditionParser&) = delete;
+
+    bool Parses(const std::wstring& condition)
+    {
+        if (!m_session) {
+            const INSTALLUILEVEL previous = ::MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+            const std::wstring package = L"#" + std::to_wstring(m_database);
+            const UINT result =
+                ::MsiOpenPackageExW(package.c_str(), MSIOPENPACKAGEFLAGS_IGNOREMACHINESTATE, m_session.put());
+            ::MsiSetInternalUI(previous, nullptr);
+            CheckMsiResult(result, L"MsiOpenPackageEx");
+        }
+        return ::MsiEvaluateConditionW(m_session.get(), condition.c_str()) != MSICONDITION_ERROR;
+    }
+
+private:
+    MSIHANDLE m_database;
+    qx::unique_msihandle m_session;
+};
 
 // Where a registry row of a component goes, for the library at hand.
 void CheckRegistryRoute(const LockRow& row, DWORD tableFlags, bool component64Bit, const std::wstring& component,
@@ -363,7 +463,8 @@ void CheckRegistryRoute(const LockRow& row, DWORD tableFlags, bool component64Bi
     }
 }
 
-void CheckRow(const PackageTables& tables, Library library, const LockRow& row, std::vector<Finding>& findings)
+void CheckRow(const PackageTables& tables, Library library, ConditionParser& conditions, const LockRow& row,
+              std::vector<Finding>& findings)
 {
     const std::wstring subject = row.Subject();
     const DWORD flags = row.flags ? static_cast<DWORD>(*row.flags) : 0;
@@ -372,8 +473,8 @@ void CheckRow(const PackageTables& tables, Library library, const LockRow& row, 
     if (kind == LockObjectKind::Unknown) {
         Add(findings, Severity::Error, Check::UnknownTable, subject,
             L"Table " + Quoted(row.table) +
-                L" is not File, CreateFolder or Registry: costing stops ('unknown table') and the installation "
-                L"fails");
+                L" is not File, CreateFolder, Registry or ServiceInstall: costing stops ('unknown table') and the "
+                L"installation fails");
     } else if (std::optional<std::wstring> component = ResolveObject(tables, row, kind, findings)) {
         auto attributes = tables.componentAttributes.find(*component);
         if (attributes == tables.componentAttributes.end()) {
@@ -385,6 +486,14 @@ void CheckRow(const PackageTables& tables, Library library, const LockRow& row, 
             CheckRegistryRoute(row, flags, (attributes->second & msidbComponentAttributes64bit) != 0, *component,
                                library, findings);
         }
+        if (kind == LockObjectKind::Service) {
+            CheckServiceOrder(tables, row, findings);
+        }
+    }
+    if (!row.condition.empty() && !conditions.Parses(row.condition)) {
+        Add(findings, Severity::Error, Check::Condition, subject,
+            L"the installer cannot parse the Condition " + Quoted(row.condition) +
+                L": costing stops ('cannot be evaluated') and the installation fails");
     }
 
     const wchar_t* accountRemedy = L"no account name holds it: correct the column";
@@ -427,10 +536,17 @@ void CheckLockTable(MSIHANDLE database, const PackageTables& tables, Library lib
         Add(findings, Severity::Error, Check::LockTableColumns, g_szLockTable, problem);
         return; // its rows cannot be read as the library would read them
     }
+    const bool hasConditions = LockTableHasConditions(view.get());
+    ConditionParser conditions(database);
     ForEachRecord(view.get(), [&](MSIHANDLE record) {
-        LockRow row{GetRecordString(record, 1), GetRecordString(record, 2), GetRecordString(record, 3),
-                    GetRecordString(record, 4), IntegerField(record, 5),    IntegerField(record, 6)};
-        CheckRow(tables, library, row, findings);
+        LockRow row{GetRecordString(record, 1),
+                    GetRecordString(record, 2),
+                    GetRecordString(record, 3),
+                    GetRecordString(record, 4),
+                    IntegerField(record, 5),
+                    IntegerField(record, 6),
+                    hasConditions ? GetRecordString(record, kConditionColumn) : std::wstring()};
+        CheckRow(tables, library, conditions, row, findings);
     });
 }
 
@@ -514,9 +630,19 @@ void CheckInstallAction(const PackageTables& tables, const CustomActionRow& row,
             L"the action is not in InstallExecuteSequence: nothing is locked");
         return;
     }
-    for (const wchar_t* before : {L"InstallFiles", L"CreateFolders", L"WriteRegistryValues"}) {
-        CheckOrder(tables, kInstallAction, *sequence, Order::After, before, L"the objects it locks do not exist yet",
-                   findings);
+    // Only the actions that make the kinds of object the table names; services are
+    // checked with their rows.
+    const struct {
+        LockObjectKind kind;
+        const wchar_t* action;
+    } creators[] = {{LockObjectKind::File, L"InstallFiles"},
+                    {LockObjectKind::CreateFolder, L"CreateFolders"},
+                    {LockObjectKind::Registry, L"WriteRegistryValues"}};
+    for (const auto& creator : creators) {
+        if (tables.lockKinds.count(creator.kind)) {
+            CheckOrder(tables, kInstallAction, *sequence, Order::After, creator.action,
+                       L"the objects it locks do not exist yet", findings);
+        }
     }
     CheckOrder(tables, kInstallAction, *sequence, Order::Before, L"InstallFinalize",
                L"a deferred action there never runs", findings);
@@ -527,7 +653,7 @@ void CheckInstallAction(const PackageTables& tables, const CustomActionRow& row,
 void CheckRollbackAction(const PackageTables& tables, std::vector<Finding>& findings)
 {
     const std::wstring remedy = L"; add the row from CustomAction.idt (type 3329) and sequence it just before " +
-                                std::wstring(kInstallAction) + L" (5049)";
+                                std::wstring(kInstallAction) + L" (5049, or 5849 in a package that locks services)";
     auto rollback = tables.actions.find(kRollbackAction);
     if (rollback == tables.actions.end()) {
         Add(findings, Severity::Warning, Check::Rollback, L"CustomAction",
@@ -586,7 +712,7 @@ Library CheckActions(MSIHANDLE database, const PackageTables& tables, std::vecto
                 L"the action calls " + std::wstring(kRollbackEntry) + L" but is not named " + kRollbackAction +
                     L": it receives no data and puts nothing back");
         } else if (action.second.target == kInstallEntry && action.first != kInstallAction) {
-            Add(findings, Severity::Error, Check::ActionMissing, action.first,
+            Add(findings, Severity::Warning, Check::OtherInstallAction, action.first,
                 L"the action calls " + std::wstring(kInstallEntry) + L" but is not named " + kInstallAction +
                     L": it receives no data and locks nothing");
         }
@@ -616,6 +742,14 @@ Library CheckActions(MSIHANDLE database, const PackageTables& tables, std::vecto
 std::vector<Finding> CheckPackage(MSIHANDLE database)
 {
     const PackageTables tables = ReadTables(database);
+    const bool usesLibrary =
+        HasTable(database, g_szLockTable) || std::any_of(tables.actions.begin(), tables.actions.end(), [](auto& a) {
+            const std::wstring& target = a.second.target;
+            return target == kCostEntry || target == kInstallEntry || target == kRollbackEntry;
+        });
+    if (!usesLibrary) {
+        return {}; // a package of someone else's, or one before the library was added
+    }
     std::vector<Finding> actionFindings;
     const Library library = CheckActions(database, tables, actionFindings);
 

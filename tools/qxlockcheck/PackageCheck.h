@@ -31,6 +31,7 @@ enum class Check : unsigned {
     ActionType = 11,
     ActionSequence = 12,
     LibraryBinary = 13,
+    Condition = 14,
     Impersonation = 101,
     ErrorMessage = 102,
     RegistryWithoutHelper = 103,
@@ -38,6 +39,7 @@ enum class Check : unsigned {
     GenericRights = 105,
     RegistryView = 106,
     Rollback = 107,
+    OtherInstallAction = 108,
 };
 
 struct Finding {
@@ -49,7 +51,8 @@ struct Finding {
 };
 
 // Checks the package open in database (read-only is enough). The findings come in
-// the order lock table, its rows in the view's order, actions, Error table.
+// the order lock table, its rows in the view's order, actions, Error table; a
+// package with neither the lock table nor an action of the library has none.
 // An installer call that fails throws qx::installer_error: the package cannot be read.
 std::vector<Finding> CheckPackage(MSIHANDLE database);
 

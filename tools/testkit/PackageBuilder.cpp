@@ -41,8 +41,12 @@ const std::map<std::wstring, PackageBuilder::TableColumns> kSchemas = {
     {L"CustomAction", {L"Action\tType\tSource\tTarget\tExtendedType", L"s72\ti2\tS72\tS255\tI4", L"Action"}},
     {L"InstallExecuteSequence", {L"Action\tCondition\tSequence", L"s72\tS255\tI2", L"Action"}},
     {L"ActionText", {L"Action\tDescription\tTemplate", L"s72\tL64\tL128", L"Action"}},
+    {L"ServiceInstall",
+     {L"ServiceInstall\tName\tDisplayName\tServiceType\tStartType\tErrorControl\tLoadOrderGroup\tDependencies\t"
+      L"StartName\tPassword\tArguments\tComponent_\tDescription",
+      L"s72\ts255\tL255\ti4\ti4\ti4\tS255\tS255\tS255\tS255\tS255\ts72\tL255", L"ServiceInstall"}},
     {L"QXLockPermissions",
-     {L"LockObject\tTable\tDomain\tUser\tPermission\tFlags", L"s72\ts32\tS255\ts255\ti4\tI4",
+     {L"LockObject\tTable\tDomain\tUser\tPermission\tFlags\tCondition", L"s72\ts32\tS255\ts255\ti4\tI4\tS255",
       L"LockObject\tTable\tDomain\tUser"}}};
 
 bool WriteFile(const fs::path& file, const std::string& bytes)
@@ -149,6 +153,12 @@ PackageBuilder& PackageBuilder::File(const std::wstring& key, const std::wstring
 PackageBuilder& PackageBuilder::Registry(const std::wstring& key, int root, Cell keyText, const std::wstring& component)
 {
     return Rows(L"Registry", {{key, root, std::move(keyText), nullptr, nullptr, component}});
+}
+
+PackageBuilder& PackageBuilder::Service(const std::wstring& key, Cell name, const std::wstring& component)
+{
+    return Rows(L"ServiceInstall", {{key, std::move(name), nullptr, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                     SERVICE_ERROR_NORMAL, nullptr, nullptr, nullptr, nullptr, nullptr, component}});
 }
 
 PackageBuilder& PackageBuilder::Binary(const std::wstring& name, std::string data)

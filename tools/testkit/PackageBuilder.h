@@ -55,6 +55,8 @@ public:
     // fileName is "short|long" or one name.
     PackageBuilder& File(const std::wstring& key, const std::wstring& component, const std::wstring& fileName);
     PackageBuilder& Registry(const std::wstring& key, int root, Cell keyText, const std::wstring& component);
+    // A demand-start service of its own process.
+    PackageBuilder& Service(const std::wstring& key, Cell name, const std::wstring& component);
     // A Binary row whose stream holds data.
     PackageBuilder& Binary(const std::wstring& name, std::string data);
 
