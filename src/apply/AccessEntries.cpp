@@ -7,6 +7,7 @@
 
 #include "apply/AccountResolution.h"
 #include "apply/ObjectSecurity.h"
+#include "support/error.h"
 #include "support/unique_any.h"
 
 namespace {
@@ -23,9 +24,9 @@ DWORD InheritanceFor(const PermissionsItem& item)
 
 } // namespace
 
-DWORD BuildExplicitAccess(CSecurityFunctions& security, qx::log_sink& log, const PermissionsItem& item,
-                          EXPLICIT_ACCESS_W& entry)
+EXPLICIT_ACCESS_W BuildExplicitAccess(const PermissionsItem& item, PSID sid)
 {
+    EXPLICIT_ACCESS_W entry;
     std::memset(&entry, 0, sizeof(entry));
     entry.grfAccessPermissions = item.m_dwPermission;
     // LOCKPERM_DENY is bit 0, so it turns SET_ACCESS (2) into DENY_ACCESS (3).
@@ -35,49 +36,39 @@ DWORD BuildExplicitAccess(CSecurityFunctions& security, qx::log_sink& log, const
     entry.Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
     entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
     entry.Trustee.TrusteeType = TRUSTEE_IS_UNKNOWN;
-
-    PSID sid = nullptr;
-    DWORD result = ResolveItemSid(security, log, item.m_strDomain, item.m_strUser, &sid);
     entry.Trustee.ptstrName = static_cast<LPWSTR>(sid);
-    return result;
+    return entry;
 }
 
-DWORD UpdateObjectSecurity(CSecurityFunctions& security, qx::log_sink& log, const PermissionsItem& item,
-                           EXPLICIT_ACCESS_W* entry)
+void UpdateObjectSecurity(CSecurityFunctions& security, qx::log_sink& log, const PermissionsItem& item,
+                          EXPLICIT_ACCESS_W* entry)
 {
     log.Log(FormatText(L"Getting existing security descriptor for '%s'", item.m_strObjectName.c_str()));
     qx::unique_local<void> descriptor;
     PACL oldDacl = nullptr; // points into the descriptor; null for a null DACL
     DWORD result = ReadObjectDacl(security, item.m_strObjectName, item.m_objectType, &oldDacl, descriptor);
     if (result != ERROR_SUCCESS) {
-        log.Log(FormatText(L"Failed to obtain existing security descriptor, last error: 0x%08x", result));
-        return result;
+        throw qx::error(result,
+                        FormatText(L"Failed to obtain existing security descriptor, last error: 0x%08x", result));
     }
 
     qx::unique_local<ACL> newDacl;
     result = security.SetEntriesInAclW(1, entry, oldDacl, newDacl.put());
     if (result != ERROR_SUCCESS) {
-        log.Log(FormatText(L"Failed to set explicit access for new ACL, last error: 0x%08x", result));
-        return result;
+        throw qx::error(result, FormatText(L"Failed to set explicit access for new ACL, last error: 0x%08x", result));
     }
 
     log.Log(FormatText(L"Setting new security descriptor for '%s'", item.m_strObjectName.c_str()));
     result =
         WriteObjectDacl(security, item.m_strObjectName, item.m_objectType, DACL_SECURITY_INFORMATION, newDacl.get());
     if (result != ERROR_SUCCESS) {
-        log.Log(FormatText(L"Failed to set new security descriptor, last error: 0x%08x", result));
+        throw qx::error(result, FormatText(L"Failed to set new security descriptor, last error: 0x%08x", result));
     }
-    return result;
 }
 
-DWORD ApplyItemInProcess(CSecurityFunctions& security, qx::log_sink& log, const PermissionsItem& item)
+void ApplyItemInProcess(CSecurityFunctions& security, qx::log_sink& log, const PermissionsItem& item)
 {
-    EXPLICIT_ACCESS_W entry;
-    std::memset(&entry, 0, sizeof(entry));
-    DWORD result = BuildExplicitAccess(security, log, item, entry);
-    qx::unique_local<void> sid(entry.Trustee.ptstrName); // released after the update, on every path
-    if (result != ERROR_SUCCESS) {
-        return result;
-    }
-    return UpdateObjectSecurity(security, log, item, &entry);
+    const qx::unique_local<void> sid = ResolveItemSid(security, log, item.m_strDomain, item.m_strUser);
+    EXPLICIT_ACCESS_W entry = BuildExplicitAccess(item, sid.get());
+    UpdateObjectSecurity(security, log, item, &entry);
 }

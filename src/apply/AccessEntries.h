@@ -9,13 +9,11 @@
 #include "cost/PermissionsItem.h"
 #include "support/log_sink.h"
 
-// Fills the entry from the item, then resolves its trustee's SID into it (released
-// by the caller with LocalFree): 0, or the resolution's code with the entry's
-// access and inheritance filled all the same.
-DWORD BuildExplicitAccess(CSecurityFunctions& security, qx::log_sink& log, const PermissionsItem& item,
-                          EXPLICIT_ACCESS_W& entry);
-// Merges the entry into the DACL of the item's object and writes the list back.
-DWORD UpdateObjectSecurity(CSecurityFunctions& security, qx::log_sink& log, const PermissionsItem& item,
-                           EXPLICIT_ACCESS_W* entry);
-// Both for one item, with the SID released on every path: 0 or the failure's code.
-DWORD ApplyItemInProcess(CSecurityFunctions& security, qx::log_sink& log, const PermissionsItem& item);
+// The entry for the item, for the trustee sid (which the entry does not own).
+EXPLICIT_ACCESS_W BuildExplicitAccess(const PermissionsItem& item, PSID sid);
+// Merges the entry into the DACL of the item's object and writes the list back;
+// a failure throws qx::error with its line and code.
+void UpdateObjectSecurity(CSecurityFunctions& security, qx::log_sink& log, const PermissionsItem& item,
+                          EXPLICIT_ACCESS_W* entry);
+// Both for one item, the account resolved first; throws as they do.
+void ApplyItemInProcess(CSecurityFunctions& security, qx::log_sink& log, const PermissionsItem& item);

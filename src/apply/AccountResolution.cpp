@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "support/unique_any.h"
+#include "support/error.h"
 
 namespace {
 
@@ -50,34 +50,37 @@ const WellKnownAccount* FindWellKnownAccount(const _stringx<>& name)
     return nullptr;
 }
 
-// A name of the table: its SID, or false to leave the name to the lookup.
-bool LookupWellKnownSid(CSecurityFunctions& security, const _stringx<>& name, PSID* sid)
+// A name of the table: its SID, or null to leave the name to the lookup.
+qx::unique_local<void> WellKnownSid(CSecurityFunctions& security, const _stringx<>& name)
 {
     const WellKnownAccount* account = FindWellKnownAccount(name);
     if (!account) {
-        return false;
+        return {};
     }
-    qx::unique_local<void> buffer(::LocalAlloc(LMEM_FIXED, kWellKnownSidSize));
+    qx::unique_local<void> sid(::LocalAlloc(LMEM_FIXED, kWellKnownSidSize));
     DWORD size = kWellKnownSidSize;
-    if (!buffer || !security.CreateWellKnownSid(account->type, nullptr, buffer.get(), &size)) {
-        return false;
+    if (!sid || !security.CreateWellKnownSid(account->type, nullptr, sid.get(), &size)) {
+        return {};
     }
-    *sid = buffer.release();
-    return true;
+    return sid;
 }
 
-PSID ResolveSidForAccountName(CSecurityFunctions& security, qx::log_sink& log, const _stringx<>& name)
+// The code of a failed lookup: the system's, or 1332 when it left none.
+DWORD LookupFailureCode(DWORD error)
+{
+    return error != ERROR_SUCCESS ? error : kNoSidWithoutError;
+}
+
+qx::unique_local<void> ResolveSidForAccountName(CSecurityFunctions& security, qx::log_sink& log, const _stringx<>& name)
 {
     log.Log(FormatText(L"ResolveSidForAccountName: looking up account name '%s'", name.c_str()));
     if (name.empty()) {
-        // Nothing was looked up: the code the log call may have left must not stand for it.
-        ::SetLastError(ERROR_SUCCESS);
-        return nullptr;
+        throw qx::error(kNoSidWithoutError, _stringx<>()); // nothing was looked up
     }
 
     qx::unique_local<void> sid(::LocalAlloc(LMEM_FIXED, kLookupSidSize));
     if (!sid) {
-        return nullptr;
+        throw qx::error(LookupFailureCode(::GetLastError()), _stringx<>());
     }
     std::memset(sid.get(), 0, kLookupSidSize);
 
@@ -92,29 +95,23 @@ PSID ResolveSidForAccountName(CSecurityFunctions& security, qx::log_sink& log, c
         found = security.LookupAccountNameW(nullptr, name, sid.get(), &sidSize, domainBuffer, &domainSize, &use);
     }
     if (found && security.IsValidSid(sid.get())) {
-        return sid.release();
+        return sid;
     }
-
-    // The caller reads the lookup's error code after we return; the log goes
-    // through the installer, which is free to change it.
-    DWORD error = ::GetLastError();
+    const DWORD error = ::GetLastError();
     if (found) {
-        log.Log(FormatText(L"Failed to lookup account name, SID is invalid, last error: 0x%08x", error));
-    } else {
-        log.Log(FormatText(L"Failed to lookup account name, last error: 0x%08x", error));
+        throw qx::error(LookupFailureCode(error),
+                        FormatText(L"Failed to lookup account name, SID is invalid, last error: 0x%08x", error));
     }
-    sid.reset();
-    ::SetLastError(error);
-    return nullptr;
+    throw qx::error(LookupFailureCode(error), FormatText(L"Failed to lookup account name, last error: 0x%08x", error));
 }
 
 } // namespace
 
-DWORD ResolveItemSid(CSecurityFunctions& security, qx::log_sink& log, const _stringx<>& domain, const _stringx<>& user,
-                     PSID* sid)
+qx::unique_local<void> ResolveItemSid(CSecurityFunctions& security, qx::log_sink& log, const _stringx<>& domain,
+                                      const _stringx<>& user)
 {
-    if (LookupWellKnownSid(security, user, sid)) {
-        return ERROR_SUCCESS;
+    if (qx::unique_local<void> sid = WellKnownSid(security, user)) {
+        return sid;
     }
 
     if (user.find(L"S-") == 0) {
@@ -123,8 +120,7 @@ DWORD ResolveItemSid(CSecurityFunctions& security, qx::log_sink& log, const _str
             converted.release(); // nothing was allocated; never free what a failed call left there
         }
         if (converted && security.IsValidSid(converted.get())) {
-            *sid = converted.release();
-            return ERROR_SUCCESS;
+            return converted;
         }
     }
 
@@ -141,11 +137,5 @@ DWORD ResolveItemSid(CSecurityFunctions& security, qx::log_sink& log, const _str
             lookupName.append(user.c_str() + skip, user.length() - skip);
         }
     }
-
-    *sid = ResolveSidForAccountName(security, log, lookupName);
-    if (*sid) {
-        return ERROR_SUCCESS;
-    }
-    DWORD error = ::GetLastError();
-    return error != ERROR_SUCCESS ? error : kNoSidWithoutError;
+    return ResolveSidForAccountName(security, log, lookupName);
 }

@@ -7,8 +7,9 @@
 #include "apply/SecurityFunctions.h"
 #include "support/log_sink.h"
 #include "support/stringx.h"
+#include "support/unique_any.h"
 
-// The SID of the item's account, released by the receiver with LocalFree: 0, or
-// the lookup's error code (1332 when it left none).
-DWORD ResolveItemSid(CSecurityFunctions& security, qx::log_sink& log, const _stringx<>& domain, const _stringx<>& user,
-                     PSID* sid);
+// The SID of the item's account. A lookup that fails throws qx::error with its
+// line and its error code (1332 when it left none).
+qx::unique_local<void> ResolveItemSid(CSecurityFunctions& security, qx::log_sink& log, const _stringx<>& domain,
+                                      const _stringx<>& user);

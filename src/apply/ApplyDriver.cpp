@@ -2,6 +2,7 @@
 
 #include "apply/ApplyRules.h"
 #include "msi/MsiHandle.h"
+#include "support/error.h"
 
 namespace {
 
@@ -34,18 +35,26 @@ int PromptApplyError(MSIHANDLE hInstall, UINT messageId, DWORD error, const Perm
 
 } // namespace
 
-DWORD ApplyPermissionsItems(MSIHANDLE hInstall, qx::log_sink& log, const std::vector<PermissionsItem>& items,
-                            const _stringx<>& systemDirectory, const ApplyOneItem& applyItem)
+bool ApplyPermissionsItems(MSIHANDLE hInstall, qx::log_sink& log, const std::vector<PermissionsItem>& items,
+                           const _stringx<>& systemDirectory, const ApplyOneItem& applyItem)
 {
     std::size_t index = 0;
     while (index < items.size()) {
         const PermissionsItem& item = items[index];
-        DWORD result;
+        DWORD result = ERROR_SUCCESS;
         if (HasRelativeFileName(item)) {
             result = ERROR_INVALID_NAME; // before any call that would resolve it
         } else {
-            RedirectionOff redirection(AppliesWithoutRedirection(item, systemDirectory));
-            result = applyItem(item);
+            // Each item's failure is a decision: the user's, or its flags'.
+            try {
+                RedirectionOff redirection(AppliesWithoutRedirection(item, systemDirectory));
+                applyItem(item);
+            } catch (const qx::error& failure) {
+                if (!failure.message().empty()) {
+                    log.Log(failure.message());
+                }
+                result = failure.code();
+            }
         }
         if (result == ERROR_SUCCESS) {
             ++index;
@@ -66,8 +75,8 @@ DWORD ApplyPermissionsItems(MSIHANDLE hInstall, qx::log_sink& log, const std::ve
             break;
         default:
             // IDABORT, no answer (0), an error (-1) or a button we did not offer.
-            return ERROR_INSTALL_FAILURE;
+            return false;
         }
     }
-    return ERROR_SUCCESS;
+    return true;
 }

@@ -15,11 +15,12 @@
 // The message that puts a failed item to the user; the package's Error table words it.
 constexpr UINT kApplyErrorMessage = 27555;
 
-// One item applied, in this process or elsewhere: 0 or the failure's code.
-using ApplyOneItem = std::function<DWORD(const PermissionsItem&)>;
+// One item applied, in this process or elsewhere; a failure throws qx::error with
+// its line (if any) and code.
+using ApplyOneItem = std::function<void(const PermissionsItem&)>;
 
-// 0 when every item was applied or let go; 1603 when the user (or no one) chose
-// to stop. Files and folders of 64-bit components, and those under the system
-// directory, are applied with file-system redirection switched off.
-DWORD ApplyPermissionsItems(MSIHANDLE hInstall, qx::log_sink& log, const std::vector<PermissionsItem>& items,
-                            const _stringx<>& systemDirectory, const ApplyOneItem& applyItem);
+// True when every item was applied or let go; false when the user (or no one)
+// chose to stop. Files and folders of 64-bit components, and those under the
+// system directory, are applied with file-system redirection switched off.
+bool ApplyPermissionsItems(MSIHANDLE hInstall, qx::log_sink& log, const std::vector<PermissionsItem>& items,
+                           const _stringx<>& systemDirectory, const ApplyOneItem& applyItem);

@@ -5,6 +5,7 @@
 #include "msi/MsiHandle.h"
 #include "msi/Queries.h"
 #include "msi/Views.h"
+#include "support/error.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ bool QueryComponent64Bit(const InstallerSession& session, const _stringx<>& comp
     return (attributes & msidbComponentAttributes64bit) != 0;
 }
 
-bool QueryComponentInstalling(const InstallerSession& session, const _stringx<>& component, DWORD* status)
+bool QueryComponentInstalling(const InstallerSession& session, const _stringx<>& component)
 {
     session.log.Log(FormatText(L"Attempting to determine component state for %s", component.c_str()));
     INSTALLSTATE installed = INSTALLSTATE_UNKNOWN;
@@ -45,12 +46,8 @@ bool QueryComponentInstalling(const InstallerSession& session, const _stringx<>&
     if (result != ERROR_SUCCESS) {
         // The states are undefined now. Costing stops rather than quietly locking some
         // objects of the package and not others.
-        session.log.Log(
-            FormatText(L"Failed to obtain state of component '%s', error 0x%08x", component.c_str(), result));
-        if (status) {
-            *status = result;
-        }
-        return false;
+        throw qx::error(
+            result, FormatText(L"Failed to obtain state of component '%s', error 0x%08x", component.c_str(), result));
     }
     session.log.Log(FormatText(L"Install state of component is %x, action is %x", installed, action));
     return ComponentStatesKeepRow(installed, action);

@@ -17,5 +17,5 @@ bool ComponentStatesKeepRow(INSTALLSTATE installed, INSTALLSTATE action);
 // line) for a component without a Component row.
 bool QueryComponent64Bit(const InstallerSession& session, const _stringx<>& component);
 // False drops the row. When the installer cannot tell the component's states,
-// *status (if given) receives its error and costing stops.
-bool QueryComponentInstalling(const InstallerSession& session, const _stringx<>& component, DWORD* status);
+// costing stops: qx::error with the installer's code.
+bool QueryComponentInstalling(const InstallerSession& session, const _stringx<>& component);

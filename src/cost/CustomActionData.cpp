@@ -2,6 +2,8 @@
 
 #include <cwctype>
 
+#include "support/error.h"
+
 const _stringx<> RecordSeparator(L"*");
 const _stringx<> FieldSeparator(L"|");
 
@@ -99,18 +101,15 @@ void ReadDataRecords(const _stringx<>& text, const DataRecordReader& read)
     }
 }
 
-DWORD ParseCustomActionData(const _stringx<>& text, std::vector<PermissionsItem>& items, qx::log_sink& log)
+bool ParseCustomActionData(const _stringx<>& text, std::vector<PermissionsItem>& items, qx::log_sink& log)
 {
     if (text.empty()) {
         log.Log(kNoItemsMessage);
-        return ERROR_NO_MORE_ITEMS;
+        return false;
     }
-    DWORD status = ERROR_SUCCESS;
     ReadDataRecords(text, [&](const DataField* fields, std::size_t count) {
         if (count < kFieldsPerRecord) {
-            log.Log(L"Item contains invalid data");
-            status = ERROR_INVALID_PARAMETER;
-            return false;
+            throw qx::error(ERROR_INVALID_PARAMETER, L"Item contains invalid data");
         }
         PermissionsItem item;
         item.m_strObjectName.assign(fields[0].begin, fields[0].length());
@@ -123,5 +122,5 @@ DWORD ParseCustomActionData(const _stringx<>& text, std::vector<PermissionsItem>
         items.push_back(std::move(item));
         return true;
     });
-    return status;
+    return true;
 }

@@ -51,7 +51,7 @@ void AppendDataRecord(_stringx<>& text, const _stringx<>& record);
 void AddItemToCustomActionData(_stringx<>& text, const _stringx<>& objectName, const _stringx<>& table,
                                const _stringx<>& domain, const _stringx<>& user, DWORD permission, DWORD flags);
 
-// Appends the records of a custom action data text to items, logging through log:
-// 0 when every record was read; 259 for an empty text; 87 at the first record of fewer
-// than six fields, with the items of the records before it left appended.
-DWORD ParseCustomActionData(const _stringx<>& text, std::vector<PermissionsItem>& items, qx::log_sink& log);
+// Appends the records of a custom action data text to items: false, after a log
+// line, for an empty text. A record of fewer than six fields throws qx::error (87),
+// with the items of the records before it left appended.
+bool ParseCustomActionData(const _stringx<>& text, std::vector<PermissionsItem>& items, qx::log_sink& log);

@@ -13,6 +13,7 @@
 #include "msi/Properties.h"
 #include "msi/Queries.h"
 #include "msi/Views.h"
+#include "support/error.h"
 #include "support/paths.h"
 
 const _stringx<> g_strRootMachine(L"MACHINE");
@@ -36,10 +37,10 @@ constexpr DWORD kUniversalNameBufferBytes = 520;
 // Where the classes of either hive live.
 constexpr wchar_t kClassesKey[] = L"Software\\Classes";
 
-// Forms the name of the object whose record was fetched and whose component is
-// being installed: 0, or the status that ends the pass.
-using NameObject = DWORD (*)(const InstallerSession& session, const LockPermissionsRow& row, MSIHANDLE record,
-                             const _stringx<>& component, _stringx<>& objectName);
+// The name of the object whose record was fetched and whose component is being
+// installed; throws qx::error with the status that ends the pass.
+using NameObject = _stringx<> (*)(const InstallerSession& session, const LockPermissionsRow& row, MSIHANDLE record,
+                                  const _stringx<>& component);
 
 // What each table word resolves through: the query for the object's record, the
 // line for a key the table lacks, where the record names the component, and how
@@ -51,17 +52,17 @@ struct ObjectTable {
     NameObject name;
 };
 
-// The directory's target path into path: 0, or the installer's failure, logged.
-// A name without its folder would be resolved against the install action's
-// current folder: costing stops instead.
-UINT TargetPathOf(const InstallerSession& session, const _stringx<>& directory, _stringx<>& path)
+// The directory's target path. A name without its folder would be resolved
+// against the install action's current folder: costing stops instead.
+_stringx<> TargetPathOf(const InstallerSession& session, const _stringx<>& directory)
 {
-    UINT result = GetTargetPath(session.hInstall, directory, path);
+    _stringx<> path;
+    const UINT result = GetTargetPath(session.hInstall, directory, path);
     if (result != ERROR_SUCCESS) {
-        session.log.Log(
-            FormatText(L"Failed to obtain target path for directory '%s', error %u", directory.c_str(), result));
+        throw qx::error(result, FormatText(L"Failed to obtain target path for directory '%s', error %u",
+                                           directory.c_str(), result));
     }
-    return result;
+    return path;
 }
 
 _stringx<> CurrentUserRootWord(MSIHANDLE hInstall)
@@ -77,8 +78,8 @@ _stringx<> InstallationRootWord(MSIHANDLE hInstall)
     return GetProperty(hInstall, L"ALLUSERS").equals(L"1") ? g_strRootMachine : CurrentUserRootWord(hInstall);
 }
 
-DWORD NameFile(const InstallerSession& session, const LockPermissionsRow& /*row*/, MSIHANDLE record,
-               const _stringx<>& component, _stringx<>& objectName)
+_stringx<> NameFile(const InstallerSession& session, const LockPermissionsRow& /*row*/, MSIHANDLE record,
+                    const _stringx<>& component)
 {
     qx::unique_msihandle componentView;
     qx::unique_msihandle componentRecord;
@@ -91,32 +92,26 @@ DWORD NameFile(const InstallerSession& session, const LockPermissionsRow& /*row*
     if (bar != _stringx<>::npos) {
         longName.erase(0, bar + 1);
     }
-    UINT result = TargetPathOf(session, directory, objectName);
-    if (result != ERROR_SUCCESS) {
-        return result;
-    }
+    _stringx<> objectName = TargetPathOf(session, directory);
     AppendPathPart(objectName, longName, L'\\');
     session.log.Log(FormatText(L"Got target for file: %s", longName.c_str()));
     ConvertToUniversalPath(objectName);
-    return ERROR_SUCCESS;
+    return objectName;
 }
 
-DWORD NameFolder(const InstallerSession& session, const LockPermissionsRow& row, MSIHANDLE /*record*/,
-                 const _stringx<>& /*component*/, _stringx<>& objectName)
+_stringx<> NameFolder(const InstallerSession& session, const LockPermissionsRow& row, MSIHANDLE /*record*/,
+                      const _stringx<>& /*component*/)
 {
     // The lock object key is itself the directory key; the path keeps its trailing backslash.
-    UINT result = TargetPathOf(session, row.m_strLockObject, objectName);
-    if (result != ERROR_SUCCESS) {
-        return result;
-    }
+    _stringx<> objectName = TargetPathOf(session, row.m_strLockObject);
     session.log.Log(
         FormatText(L"Got target path %s for directory %s", objectName.c_str(), row.m_strLockObject.c_str()));
     ConvertToUniversalPath(objectName);
-    return ERROR_SUCCESS;
+    return objectName;
 }
 
-DWORD NameRegistryKey(const InstallerSession& session, const LockPermissionsRow& /*row*/, MSIHANDLE record,
-                      const _stringx<>& /*component*/, _stringx<>& objectName)
+_stringx<> NameRegistryKey(const InstallerSession& session, const LockPermissionsRow& /*row*/, MSIHANDLE record,
+                           const _stringx<>& /*component*/)
 {
     const int root = ::MsiRecordGetInteger(record, kRegistryRootField);
     _stringx<> rootWord;
@@ -141,21 +136,17 @@ DWORD NameRegistryKey(const InstallerSession& session, const LockPermissionsRow&
         rootWord = InstallationRootWord(session.hInstall);
         break;
     default:
-        session.log.Log(FormatText(L"Unknown registry root type: %x", root));
-        return ERROR_INVALID_PARAMETER;
+        throw qx::error(ERROR_INVALID_PARAMETER, FormatText(L"Unknown registry root type: %x", root));
     }
     // Registry names are named-security names already: no universal form.
-    objectName =
-        CombinePath(rootWord, FormatInstallerText(session.hInstall, GetRecordString(record, kRegistryKeyField)));
-    return ERROR_SUCCESS;
+    return CombinePath(rootWord, FormatInstallerText(session.hInstall, GetRecordString(record, kRegistryKeyField)));
 }
 
-DWORD NameService(const InstallerSession& session, const LockPermissionsRow& /*row*/, MSIHANDLE record,
-                  const _stringx<>& /*component*/, _stringx<>& objectName)
+_stringx<> NameService(const InstallerSession& session, const LockPermissionsRow& /*row*/, MSIHANDLE record,
+                       const _stringx<>& /*component*/)
 {
     // The service control manager's name of the service, which the named-security calls take as it is.
-    objectName = FormatInstallerText(session.hInstall, GetRecordString(record, kServiceNameField));
-    return ERROR_SUCCESS;
+    return FormatInstallerText(session.hInstall, GetRecordString(record, kServiceNameField));
 }
 
 // Indexed by LockObjectKind.
@@ -168,8 +159,8 @@ const ObjectTable kObjectTables[] = {
      &NameService},
 };
 
-DWORD ResolveRow(const InstallerSession& session, LockObjectKind kind, LockPermissionsRow& row,
-                 _stringx<>& customActionData, const ItemWritten& written)
+void ResolveRow(const InstallerSession& session, LockObjectKind kind, LockPermissionsRow& row,
+                _stringx<>& customActionData, const ItemWritten& written)
 {
     const ObjectTable& table = kObjectTables[static_cast<DWORD>(kind)];
     // Only the first record counts (a folder may have several CreateFolder rows).
@@ -177,22 +168,16 @@ DWORD ResolveRow(const InstallerSession& session, LockObjectKind kind, LockPermi
     qx::unique_msihandle record;
     if (OpenExecuteFetch(&view, session.hDatabase, &record, table.query, row.m_strLockObject.c_str()) ==
         ERROR_NO_MORE_ITEMS) {
-        session.log.Log(FormatText(table.missingRecord, row.m_strLockObject.c_str()));
-        return ERROR_NO_MORE_ITEMS;
+        throw qx::error(ERROR_NO_MORE_ITEMS, FormatText(table.missingRecord, row.m_strLockObject.c_str()));
     }
     const _stringx<> component = GetRecordString(record.get(), table.componentField);
 
     row.m_dwFlags |= QueryComponent64Bit(session, component) ? LOCKPERM_COMPONENT_64BIT : LOCKPERM_COMPONENT_32BIT;
-    DWORD status = ERROR_SUCCESS;
-    if (!QueryComponentInstalling(session, component, &status)) {
-        return status;
+    if (!QueryComponentInstalling(session, component)) {
+        return;
     }
 
-    _stringx<> objectName;
-    status = table.name(session, row, record.get(), component, objectName);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
+    const _stringx<> objectName = table.name(session, row, record.get(), component);
     AddItemToCustomActionData(customActionData, objectName, row.m_strTable, row.m_strDomain, row.m_strUser,
                               row.m_dwPermission, row.m_dwFlags);
     if (written) {
@@ -206,35 +191,25 @@ DWORD ResolveRow(const InstallerSession& session, LockObjectKind kind, LockPermi
         item.m_dwFlags = row.m_dwFlags;
         written(item);
     }
-    return ERROR_SUCCESS;
 }
 
 } // namespace
 
-DWORD BuildFinalPermissionsItems(const InstallerSession& session, std::vector<LockPermissionsRow>& rows,
-                                 _stringx<>& customActionData, const ItemWritten& written)
+void BuildFinalPermissionsItems(const InstallerSession& session, std::vector<LockPermissionsRow>& rows,
+                                _stringx<>& customActionData, const ItemWritten& written)
 {
     for (LockPermissionsRow& row : rows) {
-        bool holds = true;
-        DWORD status = EvaluateRowCondition(session, row, holds);
-        if (status != ERROR_SUCCESS) {
-            return status;
-        }
-        if (!holds) {
+        if (!RowConditionHolds(session, row)) {
             continue;
         }
         const LockObjectKind kind = LockObjectKindFromTable(row.m_strTable.c_str(), row.m_strTable.length());
         if (kind == LockObjectKind::Unknown) {
-            session.log.Log(
+            throw qx::error(
+                ERROR_INVALID_PARAMETER,
                 FormatText(L"QxLockPermissions: unknown table '%s' for lock object", row.m_strTable.c_str()));
-            return ERROR_INVALID_PARAMETER;
         }
-        status = ResolveRow(session, kind, row, customActionData, written);
-        if (status != ERROR_SUCCESS) {
-            return status;
-        }
+        ResolveRow(session, kind, row, customActionData, written);
     }
-    return ERROR_SUCCESS;
 }
 
 void ConvertToUniversalPath(_stringx<>& path, const UniversalNameCalls& calls)

@@ -23,12 +23,12 @@ using ItemWritten = std::function<void(const PermissionsItem& item)>;
 
 // Resolves the rows whose condition holds in order, ORs each row's component flags
 // into it, and appends one record per row whose component is being installed to
-// customActionData (handing it to written, if given). 0, or the status of the
-// first row that failed (259: no such object, 87: unknown table word or registry
-// root, 1603: a condition the installer cannot evaluate), after which no further
-// row is examined.
-DWORD BuildFinalPermissionsItems(const InstallerSession& session, std::vector<LockPermissionsRow>& rows,
-                                 _stringx<>& customActionData, const ItemWritten& written = nullptr);
+// customActionData (handing it to written, if given). The first row that fails
+// throws qx::error with its line and status (259: no such object, 87: unknown table
+// word or registry root, 1603: a condition the installer cannot evaluate), and no
+// further row is examined.
+void BuildFinalPermissionsItems(const InstallerSession& session, std::vector<LockPermissionsRow>& rows,
+                                _stringx<>& customActionData, const ItemWritten& written = nullptr);
 
 // The system calls behind ConvertToUniversalPath; tests substitute them, since no
 // drive can be made to look remote in every test environment.

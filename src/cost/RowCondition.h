@@ -7,7 +7,6 @@
 #include "msi/InstallerSession.h"
 #include "msi/LockPermissionsRow.h"
 
-// 0 with holds set when the row's condition holds (an empty one always does) and
-// cleared, with a log line, when it is false; 1603, logged, when the installer
-// cannot evaluate it.
-DWORD EvaluateRowCondition(const InstallerSession& session, const LockPermissionsRow& row, bool& holds);
+// Whether the row's condition holds (an empty one always does); false after a log
+// line. Throws qx::error (1603) when the installer cannot evaluate it.
+bool RowConditionHolds(const InstallerSession& session, const LockPermissionsRow& row);

@@ -48,15 +48,13 @@ UINT CQxLockPermissionsManager::RunCost()
         Log(L"Qelmora permissions table not present, skipping action...");
         return ERROR_SUCCESS;
     }
-    DWORD status = GetAllPermissionsItems();
-    if (status != ERROR_SUCCESS) {
-        Log(FormatText(L"RunCost: GetAllPermissionsItems returned status %x\n", status));
-        return ERROR_INSTALL_FAILURE;
-    }
-    status = BuildFinalPermissionsItems();
-    if (status != ERROR_SUCCESS) {
-        Log(FormatText(L"RunCost: BuildFinalPermissionsItems returned status %x\n", status));
-        return ERROR_INSTALL_FAILURE;
+    ::GetAllPermissionsItems(Session(), m_allPermissionsItems);
+    try {
+        BuildFinalPermissionsItems();
+    } catch (const qx::installer_error&) {
+        throw; // a failed installer call ends the action where it is caught
+    } catch (const qx::error& failure) {
+        return StepFailed(failure, L"RunCost: BuildFinalPermissionsItems returned status %x\n");
     }
     CheckMsiResult(::MsiSetPropertyW(m_hInstall, kInstallDataProperty, m_strCustomActionData), L"MsiSetProperty",
                    kInstallDataProperty);
@@ -67,41 +65,43 @@ UINT CQxLockPermissionsManager::RunCost()
 
 UINT CQxLockPermissionsManager::RunInstall()
 {
-    DWORD status = GetItemsFromCustomActionData();
-    if (status == ERROR_NO_MORE_ITEMS) {
-        // Nothing to apply; the reader has logged why.
-        return ERROR_SUCCESS;
+    try {
+        if (!GetItemsFromCustomActionData()) {
+            return ERROR_SUCCESS; // nothing to apply; the reader has logged why
+        }
+    } catch (const qx::installer_error&) {
+        throw;
+    } catch (const qx::error& failure) {
+        return StepFailed(failure, L"Error returned from GetItemsFromCustomActionData: 0x%08x");
     }
-    if (status != ERROR_SUCCESS) {
-        Log(FormatText(L"Error returned from GetItemsFromCustomActionData: 0x%08x", status));
-        return ERROR_INSTALL_FAILURE;
-    }
-    status = ApplyPermissionsItems();
-    if (status != ERROR_SUCCESS) {
-        Log(FormatText(L"Error returned from ApplyPermissionsItems: 0x%08x", status));
+    if (!ApplyPermissionsItems()) {
+        Log(FormatText(L"Error returned from ApplyPermissionsItems: 0x%08x", ERROR_INSTALL_FAILURE));
         return ERROR_INSTALL_FAILURE;
     }
     return ERROR_SUCCESS;
 }
 
-DWORD CQxLockPermissionsManager::GetAllPermissionsItems()
+UINT CQxLockPermissionsManager::StepFailed(const qx::error& failure, const wchar_t* statusLine)
 {
-    return ::GetAllPermissionsItems(Session(), m_allPermissionsItems);
+    if (!failure.message().empty()) {
+        Log(failure.message());
+    }
+    Log(FormatText(statusLine, failure.code()));
+    return ERROR_INSTALL_FAILURE;
 }
 
-DWORD CQxLockPermissionsManager::BuildFinalPermissionsItems()
+void CQxLockPermissionsManager::BuildFinalPermissionsItems()
 {
     // Each object's list is captured as the record is written, before anything
-    // changes it, with no installer query of its own.
+    // changes it, with no installer query of its own. A row that fails leaves
+    // nothing to store.
     CAccessListCapture capture(*this, *this);
-    const DWORD status =
-        ::BuildFinalPermissionsItems(Session(), m_allPermissionsItems, m_strCustomActionData,
-                                     [&capture](const PermissionsItem& item) { capture.Capture(item); });
+    ::BuildFinalPermissionsItems(Session(), m_allPermissionsItems, m_strCustomActionData,
+                                 [&capture](const PermissionsItem& item) { capture.Capture(item); });
     m_strRollbackData = capture.Data();
-    return status;
 }
 
-DWORD CQxLockPermissionsManager::GetItemsFromCustomActionData()
+bool CQxLockPermissionsManager::GetItemsFromCustomActionData()
 {
     m_strCustomActionData = GetProperty(m_hInstall, L"CustomActionData");
     // An empty text is the reader's to report; nothing is prepared for it.
@@ -126,8 +126,8 @@ UINT CQxLockPermissionsManager::RunRollback()
     return ERROR_SUCCESS;
 }
 
-DWORD CQxLockPermissionsManager::ApplyPermissionsItems()
+bool CQxLockPermissionsManager::ApplyPermissionsItems()
 {
     return ::ApplyPermissionsItems(m_hInstall, *this, m_finalPermissionsItems, m_strSystemDirectory,
-                                   [this](const PermissionsItem& item) { return ApplyItem(item); });
+                                   [this](const PermissionsItem& item) { ApplyItem(item); });
 }

@@ -14,6 +14,7 @@
 #include "msi/LockPermissionsRow.h"
 #include "msi/MsiHandle.h"
 #include "support/com_apartment.h"
+#include "support/error.h"
 #include "support/stringx.h"
 
 class CQxLockPermissionsManager : public CQXSecureObject {
@@ -34,11 +35,14 @@ private:
     InstallerSession Session() { return {m_hInstall, m_hDatabase.get(), *this}; }
 
     // Costing.
-    DWORD GetAllPermissionsItems();
-    DWORD BuildFinalPermissionsItems();
-    // Install time: reads the data, prepares the install-time state and parses the items.
-    DWORD GetItemsFromCustomActionData();
-    DWORD ApplyPermissionsItems();
+    void BuildFinalPermissionsItems();
+    // Install time: reads the data, prepares the install-time state and parses the
+    // items; false when there are none.
+    bool GetItemsFromCustomActionData();
+    // False when the user chose to stop.
+    bool ApplyPermissionsItems();
+    // A step's reported failure: its line, the step's status line and 1603.
+    UINT StepFailed(const qx::error& failure, const wchar_t* statusLine);
 
     // The helper proxy needs an apartment on this thread for the whole call.
     qx::com_apartment m_apartment;

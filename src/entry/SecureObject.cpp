@@ -6,11 +6,12 @@
 
 void CQXSecureObject::Log(const _stringx<>& /*message*/) { }
 
-DWORD CQXSecureObject::ApplyItem(const PermissionsItem& item)
+void CQXSecureObject::ApplyItem(const PermissionsItem& item)
 {
     if (AppliesThroughHelper(item)) {
-        return ApplyItemThroughHelper(
+        ApplyItemThroughHelper(
             *this, [this](IQXBEWUtils** helper) { return CreateBitUtilsHelper(helper); }, item);
+    } else {
+        ApplyItemInProcess(*this, *this, item);
     }
-    return ApplyItemInProcess(*this, *this, item);
 }

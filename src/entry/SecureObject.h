@@ -21,6 +21,7 @@ public:
     virtual HRESULT CreateBitUtilsHelper(IQXBEWUtils** helper) = 0;
 
     // Applies one item: registry items of the other view through the helper,
-    // everything else in this process. 0, a Win32 code or the helper route's HRESULT.
-    DWORD ApplyItem(const PermissionsItem& item);
+    // everything else in this process. A failure throws qx::error with a Win32
+    // code or the helper route's HRESULT.
+    void ApplyItem(const PermissionsItem& item);
 };

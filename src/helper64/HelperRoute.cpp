@@ -1,6 +1,7 @@
 #include "helper64/HelperRoute.h"
 
 #include "support/com_ptr.h"
+#include "support/error.h"
 
 namespace {
 
@@ -11,8 +12,8 @@ constexpr ULONG kHelperGaveNoResult = ERROR_INVALID_DATA;
 
 } // namespace
 
-DWORD ApplyItemThroughHelper(qx::log_sink& log, const std::function<HRESULT(IQXBEWUtils**)>& createHelper,
-                             const PermissionsItem& item)
+void ApplyItemThroughHelper(qx::log_sink& log, const std::function<HRESULT(IQXBEWUtils**)>& createHelper,
+                            const PermissionsItem& item)
 {
     qx::com_ptr<IQXBEWUtils> helper;
     HRESULT hr = createHelper(helper.put());
@@ -20,9 +21,8 @@ DWORD ApplyItemThroughHelper(qx::log_sink& log, const std::function<HRESULT(IQXB
         hr = E_POINTER;
     }
     if (FAILED(hr)) {
-        log.Log(FormatText(L"Failed to obtain 64-bit helper process for permission item '%s', error '%x'",
-                           item.m_strObjectName.c_str(), static_cast<unsigned>(hr)));
-        return static_cast<DWORD>(hr);
+        throw qx::error(hr, FormatText(L"Failed to obtain 64-bit helper process for permission item '%s', error '%x'",
+                                       item.m_strObjectName.c_str(), static_cast<unsigned>(hr)));
     }
     log.Log(FormatText(L"Processing registry object '%s' in 64-bit outproc", item.m_strObjectName.c_str()));
 
@@ -35,8 +35,10 @@ DWORD ApplyItemThroughHelper(qx::log_sink& log, const std::function<HRESULT(IQXB
                                       static_cast<ULONG>(item.m_objectType), item.m_dwPermission, item.m_dwFlags,
                                       &result);
     if (FAILED(hr)) {
-        log.Log(FormatText(L"Failed call to 64-bit set object permissions, error %x", static_cast<unsigned>(hr)));
-        return static_cast<DWORD>(hr);
+        throw qx::error(
+            hr, FormatText(L"Failed call to 64-bit set object permissions, error %x", static_cast<unsigned>(hr)));
     }
-    return result;
+    if (result != ERROR_SUCCESS) {
+        throw qx::error(static_cast<DWORD>(result), _stringx<>()); // the helper has no log: its code says it
+    }
 }

@@ -23,12 +23,12 @@ bool HasConditionColumn(MSIHANDLE view)
 
 } // namespace
 
-DWORD GetAllPermissionsItems(const InstallerSession& session, std::vector<LockPermissionsRow>& rows)
+void GetAllPermissionsItems(const InstallerSession& session, std::vector<LockPermissionsRow>& rows)
 {
     // Temporary (0) and persistent (1) tables are read alike; 2 and 3 mean no table.
     if (::MsiDatabaseIsTablePersistentW(session.hDatabase, g_szLockTable) >= MSICONDITION_NONE) {
         session.log.Log(L"QXLockPermissions table does not exist");
-        return ERROR_SUCCESS;
+        return;
     }
 
     qx::unique_msihandle view;
@@ -50,5 +50,4 @@ DWORD GetAllPermissionsItems(const InstallerSession& session, std::vector<LockPe
         }
         rows.push_back(row);
     });
-    return ERROR_SUCCESS;
 }

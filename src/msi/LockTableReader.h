@@ -10,7 +10,6 @@
 
 // Appends every row of the lock table to rows, in the view's order, with the
 // account columns expanded through the session and the condition (a seventh
-// column named Condition, when the table has one) as written. 0 on every path that returns
-// (nothing appended when there is no table); installer failures throw
-// qx::installer_error.
-DWORD GetAllPermissionsItems(const InstallerSession& session, std::vector<LockPermissionsRow>& rows);
+// column named Condition, when the table has one) as written; nothing when there
+// is no table. Installer failures throw qx::installer_error.
+void GetAllPermissionsItems(const InstallerSession& session, std::vector<LockPermissionsRow>& rows);

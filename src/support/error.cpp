@@ -4,7 +4,7 @@
 
 namespace qx {
 
-error::error(HRESULT code, _stringx<> message) : m_code(code), m_message(std::move(message))
+error::error(DWORD code, _stringx<> message) : m_code(code), m_message(std::move(message))
 {
     const int length = static_cast<int>(m_message.length());
     const int bytes = ::WideCharToMultiByte(CP_ACP, 0, m_message.c_str(), length, nullptr, 0, nullptr, nullptr);

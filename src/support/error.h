@@ -1,7 +1,10 @@
 // The library's one way of carrying a failure: an exception with its own code and
 // text, thrown where a call fails and caught only where a code must be returned
-// (an exported action, a COM method) or where a failure is a decision (the prompt
-// of one object, the next record of a rollback).
+// (an exported action and its step's status line, a COM method) or where a failure
+// is a decision (the prompt of one object, the next record of a rollback). The thin
+// wrappers of single platform calls (support/files.h, apply/ObjectSecurity.h, the
+// security entry points) answer as the platform call does, for their callers to
+// throw with their own line.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +12,7 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "support/stringx.h"
 
@@ -16,16 +20,26 @@ namespace qx {
 
 class error : public std::exception {
 public:
-    // code is an HRESULT; a Win32 code travels as HRESULT_FROM_WIN32.
-    error(HRESULT code, _stringx<> message);
+    // code is what the failing call gave: a Win32 code or an HRESULT, kept as it
+    // is for the log line. message is the failure's log line; empty when the code
+    // says all there is.
+    error(DWORD code, _stringx<> message);
+    error(HRESULT code, _stringx<> message) : error(static_cast<DWORD>(code), std::move(message)) { }
+    error(UINT code, _stringx<> message) : error(static_cast<DWORD>(code), std::move(message)) { }
 
-    HRESULT code() const noexcept { return m_code; }
+    DWORD code() const noexcept { return m_code; }
+    // The code as an HRESULT, for a COM method to return.
+    HRESULT hresult() const noexcept
+    {
+        const HRESULT code = static_cast<HRESULT>(m_code);
+        return FAILED(code) ? code : HRESULT_FROM_WIN32(m_code);
+    }
     const _stringx<>& message() const noexcept { return m_message; }
     // The message in the ANSI code page, for readers that know only std::exception.
     const char* what() const noexcept override { return m_what.c_str(); }
 
 private:
-    HRESULT m_code;
+    DWORD m_code;
     _stringx<> m_message;
     std::string m_what;
 };
@@ -46,7 +60,7 @@ template <class Body> HRESULT hresult_boundary(Body body) noexcept
     try {
         return body();
     } catch (const error& failure) {
-        return failure.code();
+        return failure.hresult();
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     } catch (...) {

@@ -29,7 +29,7 @@ std::wstring Resolve(CSecurityFunctions& security, const wchar_t* domain, const 
     RecordingLog log;
     qx::unique_local<void> sid;
     qx::unique_local<wchar_t> text;
-    const DWORD result = ResolveItemSid(security, log, domain, user, sid.put());
+    const DWORD result = CodeOf(log, [&] { sid = ResolveItemSid(security, log, domain, user); });
     lines = log.lines;
     return result ? std::to_wstring(result) : ::ConvertSidToStringSidW(sid.get(), text.put()) ? text.get() : L"?";
 }
@@ -166,9 +166,12 @@ TEST(Apply, EachEntryPointMissingOrFailingGivesItsOutcome)
         CSecurityFunctions security;
         Change(security, row.change);
         ClobberingLog log;
-        EXPECT_EQ(
-            row.result,
-            ApplyItemInProcess(security, log, MakeItem(key.Name(), LockObjectKind::Registry, row.user, KEY_READ, 0x08)))
+        EXPECT_EQ(row.result, CodeOf(log,
+                                     [&] {
+                                         ApplyItemInProcess(
+                                             security, log,
+                                             MakeItem(key.Name(), LockObjectKind::Registry, row.user, KEY_READ, 0x08));
+                                     }))
             << row.change;
         std::vector<std::wstring> lines = row.lines;
         for (std::wstring& line : lines) {
@@ -263,7 +266,9 @@ TEST(Apply, EntryMergesIntoTheObjectsList)
             after.replace(after.size() - 1, 1, DaclText(name, ObjectTypeForKind(row.kind)).substr(2));
         }
         RecordWrites(security, row.name.empty()); // Wine keeps no list of a file or folder to write
-        EXPECT_EQ(0u, ApplyItemInProcess(security, log, MakeItem(name, row.kind, row.user, row.permission, row.flags)));
+        EXPECT_EQ(0u, CodeOf(log, [&] {
+                      ApplyItemInProcess(security, log, MakeItem(name, row.kind, row.user, row.permission, row.flags));
+                  }));
         const std::vector<SecurityWrite> written = {
             {name, ObjectTypeForKind(row.kind), DACL_SECURITY_INFORMATION, after}};
         EXPECT_EQ(written, RecordedWrites());

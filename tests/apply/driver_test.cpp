@@ -59,16 +59,17 @@ protected:
         g_answers = std::move(answers);
         g_prompts.clear();
         m_lines.lines.clear();
-        return ApplyPermissionsItems(
-            Session(), m_lines, items, L"C:\\Windows\\System32", [&](const PermissionsItem& i) {
+        const bool applyAll =
+            ApplyPermissionsItems(Session(), m_lines, items, L"C:\\Windows\\System32", [&](const PermissionsItem& i) {
                 applied.push_back(i.m_strObjectName.str() + (scoped_wow64::off() ? L"-" : L""));
                 std::deque<DWORD>& results = failures[i.m_strObjectName.str()];
-                const DWORD result = results.empty() ? 0 : results.front();
                 if (!results.empty()) {
+                    const DWORD result = results.front();
                     results.pop_front();
+                    throw qx::error(result, _stringx<>());
                 }
-                return result;
             });
+        return applyAll ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
     }
 
     RecordingLog m_lines;
@@ -158,9 +159,9 @@ TEST_F(DriverTest, ServicesAreLockedByNameAndAMissingOneFailsWithItsCode)
     }
     g_answers = {IDIGNORE};
     g_prompts.clear();
-    EXPECT_EQ(0u, ApplyPermissionsItems(
-                      Session(), m_lines, items, L"C:\\Windows\\System32",
-                      [&](const PermissionsItem& item) { return ApplyItemInProcess(security, m_lines, item); }));
+    EXPECT_TRUE(
+        ApplyPermissionsItems(Session(), m_lines, items, L"C:\\Windows\\System32",
+                              [&](const PermissionsItem& item) { ApplyItemInProcess(security, m_lines, item); }));
     ::DeleteService(service.get());
     std::vector<std::wstring> lines = {L"Getting existing security descriptor for 'QXLockTestService'",
                                        L"Setting new security descriptor for 'QXLockTestService'"};

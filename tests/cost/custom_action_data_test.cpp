@@ -38,7 +38,11 @@ Reading Read(const std::wstring& text)
     qxtest::RecordingLog log;
     std::vector<PermissionsItem> items;
     Reading reading;
-    reading.status = ParseCustomActionData(_stringx<>(text.data(), text.size()), items, log);
+    reading.status = qxtest::CodeOf(log, [&] {
+        if (!ParseCustomActionData(_stringx<>(text.data(), text.size()), items, log)) {
+            throw qx::error(ERROR_NO_MORE_ITEMS, _stringx<>()); // as the action reads an empty text
+        }
+    });
     for (const PermissionsItem& i : items) {
         reading.items.push_back(ItemText(i.m_strObjectName.str(), i.m_kind, i.m_strDomain.str(), i.m_strUser.str(),
                                          i.m_dwPermission, i.m_dwFlags, i.m_objectType));

@@ -91,7 +91,7 @@ TEST(HelperProxy, RouteTakesTheHelpersAnswer)
         auto factory = [&proxy, helper = handOut](IQXBEWUtils** out) {
             return helper ? proxy->QueryInterface(IID_IQXBEWUtils, reinterpret_cast<void**>(out)) : S_OK;
         };
-        EXPECT_EQ(expected, ApplyItemThroughHelper(log, factory, item));
+        EXPECT_EQ(expected, qxtest::CodeOf(log, [&] { ApplyItemThroughHelper(log, factory, item); }));
         EXPECT_EQ(lines, log.lines);
         EXPECT_EQ(handOut ? sent : std::vector<std::wstring>{}, fake.seen);
     }

@@ -143,8 +143,14 @@ DWORD CHelperObject::ApplyRegistryItem(const wchar_t* objectName, SE_OBJECT_TYPE
     item.m_strUser = user;
     item.m_dwPermission = permission;
     item.m_dwFlags = flags;
+    // The item's failure is the client's answer, not the call's.
     CNoLog noLog;
-    return ApplyItemInProcess(m_security, noLog, item);
+    try {
+        ApplyItemInProcess(m_security, noLog, item);
+    } catch (const qx::error& failure) {
+        return failure.code();
+    }
+    return ERROR_SUCCESS;
 }
 
 DWORD CHelperObject::AddConnection(DWORD kind, DWORD /*reserved*/)
