@@ -11,11 +11,13 @@
 #include <thread>
 #include <tuple>
 
+#include "InstallerFixture.h"
 #include "RecordingLog.h"
 #include "RpcService.h"
 #include "ScratchFolder.h"
 #include "SecurityTestSupport.h"
 #include "kernel_stubs.h"
+#include "entry/LockPermissionsManager.h"
 #include "helper64/CoCreate.h"
 #include "helper64/CreateBitUtilsHelper.h"
 #include "helper64/ExtractHelper.h"
@@ -190,6 +192,30 @@ TEST_F(HelperActivation, ExtractedHelpersSetItemsAndLeaveNothing)
     const std::wstring list = qxtest::DaclText(L"MACHINE\\" + subKey);
     EXPECT_NE(std::wstring::npos, list.find(L"(A;NP;KR;;;BG)")) << list;
     EXPECT_EQ(ERROR_SUCCESS, ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, subKey.c_str()));
+}
+
+// Only the 32-bit library on 64-bit Windows writes the helper out (this 64-bit
+// program stands in for it, with the helper in its resources): the manager removes
+// the helper's file and folder when it ends, whatever became of its items.
+class HelperCleanUp : public qxtest::InstallerTest { };
+
+TEST_F(HelperCleanUp, TheManagerRemovesTheHelperItWroteOut)
+{
+    ASSERT_NO_FATAL_FAILURE(StartSession(qxtest::PackageBuilder()));
+    ASSERT_EQ(0u, SetProperty(L"CustomActionData", L"C:\\QXNoSuchFolder\\a.txt|File||Users|1|12"));
+    {
+        scoped_wow64 wow64;
+        CQxLockPermissionsManager manager(Session());
+        EXPECT_EQ(0u, manager.RunInstall());
+    }
+    const std::wstring extracted = L"Extracted QXBEW.exe to '";
+    const std::vector<std::wstring>& lines = m_log.LibraryMessages();
+    ASSERT_FALSE(lines.empty());
+    ASSERT_EQ(0u, lines[0].find(extracted)) << testing::PrintToString(lines);
+    const fs::path helper = lines[0].substr(extracted.size(), lines[0].size() - extracted.size() - 1);
+    EXPECT_FALSE(fs::exists(helper)) << helper;
+    EXPECT_FALSE(fs::exists(helper.parent_path())) << helper;
+    EXPECT_TRUE(fs::exists(TempFolder()));
 }
 
 // Someone else holding the name the client binds to would get the client's items:
