@@ -57,19 +57,6 @@ void last_error_preserver::restore_last_error() const noexcept
     ::SetLastError(m_dwLastError);
 }
 
-namespace {
-
-std::size_t utf16_units(const char* text) noexcept
-{
-    std::size_t units = 0;
-    while (text[2 * units] != 0 || text[2 * units + 1] != 0) {
-        ++units;
-    }
-    return units;
-}
-
-} // namespace
-
 template <class Traits> _stringx<Traits>::_stringx() noexcept
 {
     restore_last_error();
@@ -105,9 +92,9 @@ template <class Traits> _stringx<Traits>::_stringx(_stringx&& other) noexcept : 
     restore_last_error();
 }
 
-template <class Traits> _stringx<Traits>::_stringx(const char* text, unsigned int codePage, unsigned int length)
+template <class Traits> _stringx<Traits>::_stringx(const char* text, unsigned int codePage)
 {
-    assign_narrow(text, codePage, length);
+    assign_narrow(text, codePage);
     restore_last_error();
 }
 
@@ -160,42 +147,20 @@ template <class Traits> _stringx<Traits>& _stringx<Traits>::assign(const wchar_t
     return *this;
 }
 
-template <class Traits>
-_stringx<Traits>& _stringx<Traits>::assign_narrow(const char* text, unsigned int codePage, unsigned int length)
+template <class Traits> _stringx<Traits>& _stringx<Traits>::assign_narrow(const char* text, unsigned int codePage)
 {
     if (!text) {
         return assign(L"", 0);
     }
-    if (codePage == 1200 || codePage == 1201) {
-        // The string converts UTF-16 text as the design asks; the library's own
-        // callers hand it ANSI text only. It ends at its first 16-bit NUL.
-        size_type units = length == count_to_nul ? utf16_units(text) : length / 2;
-        _stringx converted;
-        converted.resize(units);
-        std::memcpy(converted.data(), text, units * sizeof(wchar_t));
-        if (codePage == 1201) {
-            for (size_type i = 0; i < units; ++i) {
-                wchar_t c = converted.data()[i];
-                converted.data()[i] = static_cast<wchar_t>(((c & 0xFF) << 8) | ((c >> 8) & 0xFF));
-            }
-        }
-        return assign(converted.c_str(), units);
-    }
-    int source = length == count_to_nul ? -1 : static_cast<int>(length);
-    int needed = ::MultiByteToWideChar(codePage, 0, text, source, nullptr, 0);
+    int needed = ::MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
     if (needed <= 0) {
         return *this;
     }
     _stringx converted;
     converted.resize(static_cast<size_type>(needed));
-    int written = ::MultiByteToWideChar(codePage, 0, text, source, converted.data(), needed);
+    int written = ::MultiByteToWideChar(codePage, 0, text, -1, converted.data(), needed);
     if (written > 0) {
-        // A counted source carries no terminator; a NUL-terminated one converted it too.
-        size_type converted_length = static_cast<size_type>(written);
-        if (source == -1 && converted_length > 0) {
-            --converted_length;
-        }
-        assign(converted.c_str(), converted_length);
+        assign(converted.c_str(), static_cast<size_type>(written) - 1); // without the terminator
     }
     return *this;
 }

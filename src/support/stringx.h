@@ -47,8 +47,6 @@ public:
     using size_type = std::size_t;
     static constexpr size_type npos = static_cast<size_type>(-1);
     static constexpr size_type inline_capacity = 7;
-    // Lengths are read from system calls as 32-bit values; all ones means "up to the NUL".
-    static constexpr unsigned int count_to_nul = 0xFFFFFFFFu;
 
     class string_buffer;
 
@@ -58,15 +56,15 @@ public:
     _stringx(const std::wstring& text);
     _stringx(const _stringx& other);
     _stringx(_stringx&& other) noexcept;
-    // Narrow text in the given code page (0: the ANSI code page; 1200 and 1201: UTF-16).
-    _stringx(const char* text, unsigned int codePage, unsigned int length = count_to_nul);
+    // NUL-terminated narrow text in the given code page (0: the ANSI code page).
+    _stringx(const char* text, unsigned int codePage);
     ~_stringx();
 
     _stringx& operator=(const _stringx& other);
     _stringx& operator=(_stringx&& other) noexcept;
     _stringx& operator=(const wchar_t* text);
     _stringx& assign(const wchar_t* text, size_type length);
-    _stringx& assign_narrow(const char* text, unsigned int codePage, unsigned int length = count_to_nul);
+    _stringx& assign_narrow(const char* text, unsigned int codePage);
     void swap(_stringx& other) noexcept;
 
     _stringx& append(const wchar_t* text, size_type length);
