@@ -169,7 +169,7 @@ const ObjectTable kObjectTables[] = {
 };
 
 DWORD ResolveRow(const InstallerSession& session, LockObjectKind kind, LockPermissionsRow& row,
-                 _stringx<>& customActionData, const ItemWritten& written)
+                 _stringx<>& customActionData, const ItemWritten& written, const RowSkipped& skipped)
 {
     const ObjectTable& table = kObjectTables[static_cast<DWORD>(kind)];
     // Only the first record counts (a folder may have several CreateFolder rows).
@@ -185,6 +185,9 @@ DWORD ResolveRow(const InstallerSession& session, LockObjectKind kind, LockPermi
     row.m_dwFlags |= QueryComponent64Bit(session, component) ? LOCKPERM_COMPONENT_64BIT : LOCKPERM_COMPONENT_32BIT;
     DWORD status = ERROR_SUCCESS;
     if (!QueryComponentInstalling(session, component, &status)) {
+        if (status == ERROR_SUCCESS && skipped) {
+            skipped(row, RowSkip::ComponentNotInstalled, component);
+        }
         return status;
     }
 
@@ -212,7 +215,7 @@ DWORD ResolveRow(const InstallerSession& session, LockObjectKind kind, LockPermi
 } // namespace
 
 DWORD BuildFinalPermissionsItems(const InstallerSession& session, std::vector<LockPermissionsRow>& rows,
-                                 _stringx<>& customActionData, const ItemWritten& written)
+                                 _stringx<>& customActionData, const ItemWritten& written, const RowSkipped& skipped)
 {
     for (LockPermissionsRow& row : rows) {
         bool holds = true;
@@ -221,6 +224,9 @@ DWORD BuildFinalPermissionsItems(const InstallerSession& session, std::vector<Lo
             return status;
         }
         if (!holds) {
+            if (skipped) {
+                skipped(row, RowSkip::ConditionFalse, _stringx<>());
+            }
             continue;
         }
         const LockObjectKind kind = LockObjectKindFromTable(row.m_strTable.c_str(), row.m_strTable.length());
@@ -229,7 +235,7 @@ DWORD BuildFinalPermissionsItems(const InstallerSession& session, std::vector<Lo
                 FormatText(L"QxLockPermissions: unknown table '%s' for lock object", row.m_strTable.c_str()));
             return ERROR_INVALID_PARAMETER;
         }
-        status = ResolveRow(session, kind, row, customActionData, written);
+        status = ResolveRow(session, kind, row, customActionData, written, skipped);
         if (status != ERROR_SUCCESS) {
             return status;
         }
