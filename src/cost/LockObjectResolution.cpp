@@ -160,7 +160,7 @@ const ObjectTable kObjectTables[] = {
 };
 
 void ResolveRow(const InstallerSession& session, LockObjectKind kind, LockPermissionsRow& row,
-                _stringx<>& customActionData, const ItemWritten& written)
+                _stringx<>& customActionData, const ItemWritten& written, const RowSkipped& skipped)
 {
     const ObjectTable& table = kObjectTables[static_cast<DWORD>(kind)];
     // Only the first record counts (a folder may have several CreateFolder rows).
@@ -174,6 +174,9 @@ void ResolveRow(const InstallerSession& session, LockObjectKind kind, LockPermis
 
     row.m_dwFlags |= QueryComponent64Bit(session, component) ? LOCKPERM_COMPONENT_64BIT : LOCKPERM_COMPONENT_32BIT;
     if (!QueryComponentInstalling(session, component)) {
+        if (skipped) {
+            skipped(row, RowSkip::ComponentNotInstalled, component);
+        }
         return;
     }
 
@@ -196,10 +199,13 @@ void ResolveRow(const InstallerSession& session, LockObjectKind kind, LockPermis
 } // namespace
 
 void BuildFinalPermissionsItems(const InstallerSession& session, std::vector<LockPermissionsRow>& rows,
-                                _stringx<>& customActionData, const ItemWritten& written)
+                                _stringx<>& customActionData, const ItemWritten& written, const RowSkipped& skipped)
 {
     for (LockPermissionsRow& row : rows) {
         if (!RowConditionHolds(session, row)) {
+            if (skipped) {
+                skipped(row, RowSkip::ConditionFalse, _stringx<>());
+            }
             continue;
         }
         const LockObjectKind kind = LockObjectKindFromTable(row.m_strTable.c_str(), row.m_strTable.length());
@@ -208,7 +214,7 @@ void BuildFinalPermissionsItems(const InstallerSession& session, std::vector<Loc
                 ERROR_INVALID_PARAMETER,
                 FormatText(L"QxLockPermissions: unknown table '%s' for lock object", row.m_strTable.c_str()));
         }
-        ResolveRow(session, kind, row, customActionData, written);
+        ResolveRow(session, kind, row, customActionData, written, skipped);
     }
 }
 

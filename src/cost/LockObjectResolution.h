@@ -21,14 +21,24 @@ extern const _stringx<> g_strRootUsers;
 // from it; what it does needs no further installer query.
 using ItemWritten = std::function<void(const PermissionsItem& item)>;
 
+// Why a row that costing examined gives no record.
+enum class RowSkip {
+    ConditionFalse,        // its condition is false
+    ComponentNotInstalled, // its object's component is not being installed
+};
+// Takes each row that gives no record, with the reason and, for a component that is
+// not being installed, that component (empty otherwise).
+using RowSkipped = std::function<void(const LockPermissionsRow& row, RowSkip reason, const _stringx<>& component)>;
+
 // Resolves the rows whose condition holds in order, ORs each row's component flags
 // into it, and appends one record per row whose component is being installed to
-// customActionData (handing it to written, if given). The first row that fails
-// throws qx::error with its line and status (259: no such object, 87: unknown table
-// word or registry root, 1603: a condition the installer cannot evaluate), and no
-// further row is examined.
+// customActionData (handing it to written, if given; the others to skipped, if
+// given). The first row that fails throws qx::error with its line and status (259:
+// no such object, 87: unknown table word or registry root, 1603: a condition the
+// installer cannot evaluate), and no further row is examined.
 void BuildFinalPermissionsItems(const InstallerSession& session, std::vector<LockPermissionsRow>& rows,
-                                _stringx<>& customActionData, const ItemWritten& written = nullptr);
+                                _stringx<>& customActionData, const ItemWritten& written = nullptr,
+                                const RowSkipped& skipped = nullptr);
 
 // The system calls behind ConvertToUniversalPath; tests substitute them, since no
 // drive can be made to look remote in every test environment.

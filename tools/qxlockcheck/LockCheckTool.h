@@ -19,9 +19,11 @@ enum ExitCode : int {
 // Receives one line, without its line end.
 using LineWriter = std::function<void(const std::wstring&)>;
 
-// QXLockCheck.exe [--warnings-as-errors] PACKAGE.msi...: one line per finding on
-// out, then "N errors, M warnings"; what keeps a package from being checked, and
-// the usage, on err.
+// QXLockCheck.exe [--warnings-as-errors] [--explain [--current] [--property
+// NAME=VALUE]...] PACKAGE.msi...: one line per finding on out (with --explain,
+// then one line per lock row, and with --current its object's list now and after
+// the merge), then "N errors, M warnings"; what keeps a package from being checked
+// or explained, and the usage, on err.
 int RunLockCheck(const std::vector<std::wstring>& arguments, const LineWriter& out, const LineWriter& err);
 
 // PACKAGE.msi: error|warning QXCnnn: SUBJECT: MESSAGE
