@@ -7,21 +7,13 @@
 #include "msi/Queries.h"
 #include "msi/Views.h"
 
-namespace {
-
-constexpr UINT kConditionField = 7;
-
-// Tables written before the Condition column have six columns; a seventh of
-// another name is the author's own and is left alone.
 bool HasConditionColumn(MSIHANDLE view)
 {
     qx::unique_msihandle names;
     CheckMsiResult(::MsiViewGetColumnInfo(view, MSICOLINFO_NAMES, names.put()), L"MsiViewGetColumnInfo");
-    return ::MsiRecordGetFieldCount(names.get()) >= kConditionField &&
-           GetRecordString(names.get(), kConditionField) == L"Condition";
+    return ::MsiRecordGetFieldCount(names.get()) >= kLockConditionField &&
+           GetRecordString(names.get(), kLockConditionField) == L"Condition";
 }
-
-} // namespace
 
 void GetAllPermissionsItems(const InstallerSession& session, std::vector<LockPermissionsRow>& rows)
 {
@@ -46,7 +38,7 @@ void GetAllPermissionsItems(const InstallerSession& session, std::vector<LockPer
         row.m_dwPermission = static_cast<DWORD>(::MsiRecordGetInteger(record, 5));
         row.m_dwFlags = static_cast<DWORD>(::MsiRecordGetInteger(record, 6));
         if (conditions) {
-            row.m_strCondition = GetRecordString(record, kConditionField);
+            row.m_strCondition = GetRecordString(record, kLockConditionField);
         }
         rows.push_back(row);
     });

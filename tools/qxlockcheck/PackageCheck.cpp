@@ -14,6 +14,7 @@
 #include "apply/ApplyRules.h"
 #include "cost/CustomActionData.h"
 #include "cost/PermissionsItem.h"
+#include "msi/LockTableReader.h"
 #include "msi/MsiHandle.h"
 #include "msi/Queries.h"
 #include "msi/Views.h"
@@ -281,17 +282,6 @@ std::wstring LockTableColumnsProblem(MSIHANDLE view)
                            : problem + L": the library reads the columns by position, so it reads the rows wrongly";
 }
 
-// The library reads a seventh column as the rows' conditions when it is named Condition.
-constexpr UINT kConditionColumn = 7;
-
-bool LockTableHasConditions(MSIHANDLE view)
-{
-    qx::unique_msihandle names;
-    CheckMsiResult(::MsiViewGetColumnInfo(view, MSICOLINFO_NAMES, names.put()), L"MsiViewGetColumnInfo");
-    return ::MsiRecordGetFieldCount(names.get()) >= kConditionColumn &&
-           GetRecordString(names.get(), kConditionColumn) == L"Condition";
-}
-
 void CheckSeparators(std::vector<Finding>& findings, const std::wstring& subject, const wchar_t* column,
                      const std::wstring& text, const wchar_t* remedy)
 {
@@ -536,7 +526,7 @@ void CheckLockTable(MSIHANDLE database, const PackageTables& tables, Library lib
         Add(findings, Severity::Error, Check::LockTableColumns, g_szLockTable, problem);
         return; // its rows cannot be read as the library would read them
     }
-    const bool hasConditions = LockTableHasConditions(view.get());
+    const bool hasConditions = HasConditionColumn(view.get());
     ConditionParser conditions(database);
     ForEachRecord(view.get(), [&](MSIHANDLE record) {
         LockRow row{GetRecordString(record, 1),
@@ -545,7 +535,7 @@ void CheckLockTable(MSIHANDLE database, const PackageTables& tables, Library lib
                     GetRecordString(record, 4),
                     IntegerField(record, 5),
                     IntegerField(record, 6),
-                    hasConditions ? GetRecordString(record, kConditionColumn) : std::wstring()};
+                    hasConditions ? GetRecordString(record, kLockConditionField) : std::wstring()};
         CheckRow(tables, library, conditions, row, findings);
     });
 }
