@@ -55,6 +55,13 @@ size_t ProcessCount(const std::wstring& exeName)
     return count;
 }
 
+// TMP (and so the temporary folder) points at a folder of the test's own for the scope.
+struct TempFolderAt {
+    explicit TempFolderAt(const std::wstring& folder) { ::SetEnvironmentVariableW(L"TMP", folder.c_str()); }
+    ~TempFolderAt() { ::SetEnvironmentVariableW(L"TMP", saved.c_str()); }
+    const std::wstring saved = TempFolder();
+};
+
 // The access list of the last folder made, as text; g_denyFolder refuses the folder.
 std::wstring g_folderList;
 bool g_denyFolder = false;
@@ -74,9 +81,8 @@ TEST(HelperExtraction, FailuresAreLoggedAndWriteNothingOutsideAFolderOfItsOwn)
         {nullptr, true, L"Failed to create a secure folder for QXBEW.exe, error 0x00000005"},
         {L"kernel32.dll", false, L"Error extracting QXBEW.exe from QXLockPermissions.dll"},
     };
-    const std::wstring saved = TempFolder();
     const qxtest::ScratchFolder scratch;
-    ::SetEnvironmentVariableW(L"TMP", scratch.path.c_str());
+    const TempFolderAt temp(scratch.path);
     scoped_kernel_stubs recording{stub("CreateDirectoryW", RecordingCreateDirectoryW)};
     for (const auto& [module, denyFolder, line] : rows) {
         g_denyFolder = denyFolder;
@@ -86,7 +92,6 @@ TEST(HelperExtraction, FailuresAreLoggedAndWriteNothingOutsideAFolderOfItsOwn)
         EXPECT_EQ(denyFolder ? 0 : 1, std::distance(fs::directory_iterator(scratch.path), {})) << "entries so far";
     }
     g_denyFolder = false;
-    ::SetEnvironmentVariableW(L"TMP", saved.c_str());
 }
 
 // The helper may hold its image open for a moment after it ends: the file is tried
@@ -94,11 +99,10 @@ TEST(HelperExtraction, FailuresAreLoggedAndWriteNothingOutsideAFolderOfItsOwn)
 TEST(HelperExtraction, RemovalRetriesAndNeverTakesTheTemporaryFolder)
 {
     for (bool temporary : {false, true}) {
-        const std::wstring saved = TempFolder();
         const qxtest::ScratchFolder scratch;
+        const TempFolderAt temp(scratch.path);
         const std::wstring file = scratch.path + (temporary ? L"wac1.tmp" : L"own\\wac1.tmp");
         fs::create_directories(fs::path(file).parent_path()); // nothing else: an empty folder could go
-        ASSERT_TRUE(::SetEnvironmentVariableW(L"TMP", scratch.path.c_str()));
         // Held without delete sharing for the first attempt and a bit of the next wait.
         HANDLE held = ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         ASSERT_NE(INVALID_HANDLE_VALUE, held);
@@ -108,7 +112,6 @@ TEST(HelperExtraction, RemovalRetriesAndNeverTakesTheTemporaryFolder)
         });
         RemoveHelperExecutable(file.c_str());
         releaser.join();
-        ::SetEnvironmentVariableW(L"TMP", saved.c_str());
         EXPECT_FALSE(fs::exists(file)) << file;
         EXPECT_EQ(temporary, fs::exists(fs::path(file).parent_path())) << file;
     }
@@ -122,17 +125,6 @@ protected:
     qx::com_apartment m_com;
     qxtest::RecordingLog m_logger;
 };
-
-TEST_F(HelperActivation, ProgramThatCannotStartIsLoggedAndReturned)
-{
-    for (const wchar_t* path : {L"", L"C:\\no\\such\\folder\\QXBEW.exe"}) {
-        qxtest::RecordingLog logger;
-        IQXBEWUtils* helper = reinterpret_cast<IQXBEWUtils*>(1);
-        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), CreateBitUtilsHelper(logger, path, &helper)) << path;
-        EXPECT_EQ(nullptr, helper);
-        EXPECT_EQ(std::vector<std::wstring>{L"Failed to initialize 64-bit helper, error 80070002"}, logger.lines);
-    }
-}
 
 // Ended when the bind gives up, so that its file can go. Its path has a blank beside a
 // helper "run.exe" that a command line taken apart at its blanks would start.

@@ -64,17 +64,11 @@ const ExplainCase kCases[] = {
      kInProcess64,
      L"(D;OICI;0x10006;;;S-1-5-32-546) deny KEY_SET_VALUE|KEY_CREATE_SUB_KEY|DELETE to BUILTIN\\Guests "
      L"(S-1-5-32-546), on this key and its subkeys"},
-    // Flag 4, and flag 2, send a key of a 64-bit component to the helper.
+    // Flag 4 sends a key of a 64-bit component to the helper.
     {{L"Reg64", L"Registry", nullptr, L"Everyone", 0x10000000, 4},
      kKey,
      kHelper64,
      L"(A;OICI;0x10000000;;;S-1-1-0) allow GENERIC_ALL to Everyone (S-1-1-0), on this key and its subkeys"},
-    {{L"Reg64", L"Registry", nullptr, L"Administrators", 0xf003f, 2},
-     kKey,
-     kHelper64,
-     L"(A;NP;0xf003f;;;S-1-5-32-544) allow KEY_ALL_ACCESS to BUILTIN\\Administrators (S-1-5-32-544), on this key "
-     L"only" +
-         std::wstring(kOnlyNp)},
     {{L"Reg32", L"Registry", nullptr, L"Users", 0x20019},
      L"MACHINE\\Software\\Qelmora32",
      kHelper32,
