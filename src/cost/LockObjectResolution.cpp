@@ -3,16 +3,15 @@
 #include <msidefs.h>
 #include <msiquery.h>
 
+#include <map>
 #include <memory>
 
 #include "cost/ComponentFilter.h"
 #include "cost/CustomActionData.h"
+#include "cost/InstallerTables.h"
 #include "cost/PermissionsItem.h"
 #include "cost/RowCondition.h"
-#include "msi/MsiHandle.h"
 #include "msi/Properties.h"
-#include "msi/Queries.h"
-#include "msi/Views.h"
 #include "support/error.h"
 #include "support/paths.h"
 
@@ -21,110 +20,164 @@ const _stringx<> g_strRootUsers(L"USERS");
 
 namespace {
 
-// Field numbers in the standard column order of the installer tables.
-constexpr UINT kFileComponentField = 2;
-constexpr UINT kFileNameField = 3;
-constexpr UINT kComponentDirectoryField = 3;
-constexpr UINT kCreateFolderComponentField = 2;
-constexpr UINT kRegistryRootField = 2;
-constexpr UINT kRegistryKeyField = 3;
-constexpr UINT kRegistryComponentField = 6;
-constexpr UINT kServiceNameField = 2;
-constexpr UINT kServiceComponentField = 12;
-
 constexpr DWORD kUniversalNameBufferBytes = 520;
 
 // Where the classes of either hive live.
 constexpr wchar_t kClassesKey[] = L"Software\\Classes";
 
-// The name of the object whose record was fetched and whose component is being
-// installed; throws qx::error with the status that ends the pass.
-using NameObject = _stringx<> (*)(const InstallerSession& session, const LockPermissionsRow& row, MSIHANDLE record,
-                                  const _stringx<>& component);
-
-// What each table word resolves through: the query for the object's record, the
-// line for a key the table lacks, where the record names the component, and how
-// the object is named.
+// The line of a key a table word's table lacks.
 struct ObjectTable {
-    const _stringx<>& query;
     const wchar_t* missingRecord;
-    UINT componentField;
-    NameObject name;
 };
+
+// Indexed by LockObjectKind.
+const ObjectTable kObjectTables[] = {
+    {L"Failed to query File table for permissions on '%s'"},
+    {L"Failed to fetch record from CreateFolder query for object '%s'"},
+    {L"Failed to query Registry table for object '%s'"},
+    {L"Failed to query ServiceInstall table for object '%s'"},
+};
+
+// One costing pass: every table read once, and what the installer says of a
+// component, a directory or a drive asked once. The lines stay those of each row.
+class CostingPass {
+public:
+    CostingPass(const InstallerSession& session, const std::vector<LockPermissionsRow>& rows)
+        : m_session(session), m_tables(session.hDatabase, rows)
+    {
+    }
+
+    void Resolve(LockObjectKind kind, LockPermissionsRow& row, _stringx<>& customActionData, const ItemWritten& written,
+                 const RowSkipped& skipped);
+
+private:
+    bool Component64Bit(const _stringx<>& component);
+    bool ComponentInstalling(const _stringx<>& component);
+    const _stringx<>& TargetPathOf(const _stringx<>& directory);
+    _stringx<> NameFile(const ObjectRecord& record);
+    _stringx<> NameFolder(const LockPermissionsRow& row);
+    _stringx<> NameRegistryKey(const ObjectRecord& record);
+    const _stringx<>& CurrentUserRootWord();
+    const _stringx<>& InstallationRootWord();
+
+    const InstallerSession& m_session;
+    InstallerTables m_tables;
+    std::map<std::wstring, std::pair<INSTALLSTATE, INSTALLSTATE>> m_states;
+    std::map<std::wstring, _stringx<>> m_targetPaths;
+    UniversalPaths m_universal;
+    std::unique_ptr<_stringx<>> m_currentUserRoot;
+    std::unique_ptr<_stringx<>> m_installationRoot;
+};
+
+bool CostingPass::Component64Bit(const _stringx<>& component)
+{
+    const ComponentRecord* record = m_tables.Component(component);
+    if (!record) {
+        m_session.log.Log(FormatText(L"Failed to obtain component record for component '%s', error %x",
+                                     component.c_str(), ERROR_NO_MORE_ITEMS));
+        return false;
+    }
+    return (record->attributes & msidbComponentAttributes64bit) != 0;
+}
+
+// False drops the row. When the installer cannot tell the component's states,
+// costing stops: the states are undefined, and locking some objects of the
+// package and not others would go unnoticed.
+bool CostingPass::ComponentInstalling(const _stringx<>& component)
+{
+    m_session.log.Log(FormatText(L"Attempting to determine component state for %s", component.c_str()));
+    auto found = m_states.find(component.str());
+    if (found == m_states.end()) {
+        INSTALLSTATE installed = INSTALLSTATE_UNKNOWN;
+        INSTALLSTATE action = INSTALLSTATE_UNKNOWN;
+        const UINT result = ::MsiGetComponentStateW(m_session.hInstall, component.c_str(), &installed, &action);
+        if (result != ERROR_SUCCESS) {
+            throw qx::error(result, FormatText(L"Failed to obtain state of component '%s', error 0x%08x",
+                                               component.c_str(), result));
+        }
+        found = m_states.emplace(component.str(), std::make_pair(installed, action)).first;
+    }
+    const auto [installed, action] = found->second;
+    m_session.log.Log(FormatText(L"Install state of component is %x, action is %x", installed, action));
+    return ComponentStatesKeepRow(installed, action);
+}
 
 // The directory's target path. A name without its folder would be resolved
 // against the install action's current folder: costing stops instead.
-_stringx<> TargetPathOf(const InstallerSession& session, const _stringx<>& directory)
+const _stringx<>& CostingPass::TargetPathOf(const _stringx<>& directory)
 {
+    auto found = m_targetPaths.find(directory.str());
+    if (found != m_targetPaths.end()) {
+        return found->second;
+    }
     _stringx<> path;
-    const UINT result = GetTargetPath(session.hInstall, directory, path);
+    const UINT result = GetTargetPath(m_session.hInstall, directory, path);
     if (result != ERROR_SUCCESS) {
         throw qx::error(result, FormatText(L"Failed to obtain target path for directory '%s', error %u",
                                            directory.c_str(), result));
     }
-    return path;
+    return m_targetPaths.emplace(directory.str(), path).first->second;
 }
 
-_stringx<> CurrentUserRootWord(MSIHANDLE hInstall)
+const _stringx<>& CostingPass::CurrentUserRootWord()
 {
-    _stringx<> word = g_strRootUsers;
-    AppendPathPart(word, GetProperty(hInstall, L"UserSID"), L'\\');
-    return word;
+    if (!m_currentUserRoot) {
+        m_currentUserRoot = std::make_unique<_stringx<>>(g_strRootUsers);
+        AppendPathPart(*m_currentUserRoot, GetProperty(m_session.hInstall, L"UserSID"), L'\\');
+    }
+    return *m_currentUserRoot;
 }
 
 // The root of a per-machine installation's keys, or of the installing user's.
-_stringx<> InstallationRootWord(MSIHANDLE hInstall)
+const _stringx<>& CostingPass::InstallationRootWord()
 {
-    return GetProperty(hInstall, L"ALLUSERS").equals(L"1") ? g_strRootMachine : CurrentUserRootWord(hInstall);
+    if (!m_installationRoot) {
+        m_installationRoot = std::make_unique<_stringx<>>(
+            GetProperty(m_session.hInstall, L"ALLUSERS").equals(L"1") ? g_strRootMachine : CurrentUserRootWord());
+    }
+    return *m_installationRoot;
 }
 
-_stringx<> NameFile(const InstallerSession& session, const LockPermissionsRow& /*row*/, MSIHANDLE record,
-                    const _stringx<>& component)
+_stringx<> CostingPass::NameFile(const ObjectRecord& record)
 {
-    qx::unique_msihandle componentView;
-    qx::unique_msihandle componentRecord;
-    OpenExecuteFetch(&componentView, session.hDatabase, &componentRecord, g_strQueryComponent, component.c_str());
-    _stringx<> directory = GetRecordString(componentRecord.get(), kComponentDirectoryField);
-
+    // The component is known by now: one the table lacks has no state either.
+    const ComponentRecord* component = m_tables.Component(record.component);
     // FileName holds "short|long" or a single name.
-    _stringx<> longName = GetRecordString(record, kFileNameField);
+    _stringx<> longName = record.text;
     std::size_t bar = longName.rfind(L'|');
     if (bar != _stringx<>::npos) {
         longName.erase(0, bar + 1);
     }
-    _stringx<> objectName = TargetPathOf(session, directory);
+    _stringx<> objectName = TargetPathOf(component ? component->directory : _stringx<>());
     AppendPathPart(objectName, longName, L'\\');
-    session.log.Log(FormatText(L"Got target for file: %s", longName.c_str()));
-    ConvertToUniversalPath(objectName);
+    m_session.log.Log(FormatText(L"Got target for file: %s", longName.c_str()));
+    m_universal.Convert(objectName);
     return objectName;
 }
 
-_stringx<> NameFolder(const InstallerSession& session, const LockPermissionsRow& row, MSIHANDLE /*record*/,
-                      const _stringx<>& /*component*/)
+_stringx<> CostingPass::NameFolder(const LockPermissionsRow& row)
 {
     // The lock object key is itself the directory key; the path keeps its trailing backslash.
-    _stringx<> objectName = TargetPathOf(session, row.m_strLockObject);
-    session.log.Log(
+    _stringx<> objectName = TargetPathOf(row.m_strLockObject);
+    m_session.log.Log(
         FormatText(L"Got target path %s for directory %s", objectName.c_str(), row.m_strLockObject.c_str()));
-    ConvertToUniversalPath(objectName);
+    m_universal.Convert(objectName);
     return objectName;
 }
 
-_stringx<> NameRegistryKey(const InstallerSession& session, const LockPermissionsRow& /*row*/, MSIHANDLE record,
-                           const _stringx<>& /*component*/)
+_stringx<> CostingPass::NameRegistryKey(const ObjectRecord& record)
 {
-    const int root = ::MsiRecordGetInteger(record, kRegistryRootField);
     _stringx<> rootWord;
-    switch (root) {
+    switch (record.root) {
     case msidbRegistryRootClassesRoot:
         // The classes key the installer wrote, by its own hive: CLASSES_ROOT is each
         // caller's merge of the user's classes over the machine's, which costing (as
         // the installing user) and the install and rollback actions (as LocalSystem)
         // would see differently.
-        rootWord = CombinePath(InstallationRootWord(session.hInstall), kClassesKey);
+        rootWord = CombinePath(InstallationRootWord(), kClassesKey);
         break;
     case msidbRegistryRootCurrentUser:
-        rootWord = CurrentUserRootWord(session.hInstall);
+        rootWord = CurrentUserRootWord();
         break;
     case msidbRegistryRootLocalMachine:
         rootWord = g_strRootMachine;
@@ -133,54 +186,48 @@ _stringx<> NameRegistryKey(const InstallerSession& session, const LockPermission
         rootWord = g_strRootUsers;
         break;
     case -1: // per-machine or per-user, as ALLUSERS decides
-        rootWord = InstallationRootWord(session.hInstall);
+        rootWord = InstallationRootWord();
         break;
     default:
-        throw qx::error(ERROR_INVALID_PARAMETER, FormatText(L"Unknown registry root type: %x", root));
+        throw qx::error(ERROR_INVALID_PARAMETER, FormatText(L"Unknown registry root type: %x", record.root));
     }
     // Registry names are named-security names already: no universal form.
-    return CombinePath(rootWord, FormatInstallerText(session.hInstall, GetRecordString(record, kRegistryKeyField)));
+    return CombinePath(rootWord, FormatInstallerText(m_session.hInstall, record.text));
 }
 
-_stringx<> NameService(const InstallerSession& session, const LockPermissionsRow& /*row*/, MSIHANDLE record,
-                       const _stringx<>& /*component*/)
+void CostingPass::Resolve(LockObjectKind kind, LockPermissionsRow& row, _stringx<>& customActionData,
+                          const ItemWritten& written, const RowSkipped& skipped)
 {
-    // The service control manager's name of the service, which the named-security calls take as it is.
-    return FormatInstallerText(session.hInstall, GetRecordString(record, kServiceNameField));
-}
-
-// Indexed by LockObjectKind.
-const ObjectTable kObjectTables[] = {
-    {g_strQueryFile, L"Failed to query File table for permissions on '%s'", kFileComponentField, &NameFile},
-    {g_strQueryCreateFolder, L"Failed to fetch record from CreateFolder query for object '%s'",
-     kCreateFolderComponentField, &NameFolder},
-    {g_strQueryRegistry, L"Failed to query Registry table for object '%s'", kRegistryComponentField, &NameRegistryKey},
-    {g_strQueryServiceInstall, L"Failed to query ServiceInstall table for object '%s'", kServiceComponentField,
-     &NameService},
-};
-
-void ResolveRow(const InstallerSession& session, LockObjectKind kind, LockPermissionsRow& row,
-                _stringx<>& customActionData, const ItemWritten& written, const RowSkipped& skipped)
-{
-    const ObjectTable& table = kObjectTables[static_cast<DWORD>(kind)];
-    // Only the first record counts (a folder may have several CreateFolder rows).
-    qx::unique_msihandle view;
-    qx::unique_msihandle record;
-    if (OpenExecuteFetch(&view, session.hDatabase, &record, table.query, row.m_strLockObject.c_str()) ==
-        ERROR_NO_MORE_ITEMS) {
-        throw qx::error(ERROR_NO_MORE_ITEMS, FormatText(table.missingRecord, row.m_strLockObject.c_str()));
+    const ObjectRecord* record = m_tables.Object(kind, row.m_strLockObject);
+    if (!record) {
+        throw qx::error(ERROR_NO_MORE_ITEMS,
+                        FormatText(kObjectTables[static_cast<DWORD>(kind)].missingRecord, row.m_strLockObject.c_str()));
     }
-    const _stringx<> component = GetRecordString(record.get(), table.componentField);
-
-    row.m_dwFlags |= QueryComponent64Bit(session, component) ? LOCKPERM_COMPONENT_64BIT : LOCKPERM_COMPONENT_32BIT;
-    if (!QueryComponentInstalling(session, component)) {
+    const _stringx<>& component = record->component;
+    row.m_dwFlags |= Component64Bit(component) ? LOCKPERM_COMPONENT_64BIT : LOCKPERM_COMPONENT_32BIT;
+    if (!ComponentInstalling(component)) {
         if (skipped) {
             skipped(row, RowSkip::ComponentNotInstalled, component);
         }
         return;
     }
 
-    const _stringx<> objectName = table.name(session, row, record.get(), component);
+    _stringx<> objectName;
+    switch (kind) {
+    case LockObjectKind::File:
+        objectName = NameFile(*record);
+        break;
+    case LockObjectKind::CreateFolder:
+        objectName = NameFolder(row);
+        break;
+    case LockObjectKind::Registry:
+        objectName = NameRegistryKey(*record);
+        break;
+    default:
+        // The service control manager's name of the service, which the named-security calls take as it is.
+        objectName = FormatInstallerText(m_session.hInstall, record->text);
+        break;
+    }
     AddItemToCustomActionData(customActionData, objectName, row.m_strTable, row.m_strDomain, row.m_strUser,
                               row.m_dwPermission, row.m_dwFlags);
     if (written) {
@@ -201,6 +248,7 @@ void ResolveRow(const InstallerSession& session, LockObjectKind kind, LockPermis
 void BuildFinalPermissionsItems(const InstallerSession& session, std::vector<LockPermissionsRow>& rows,
                                 _stringx<>& customActionData, const ItemWritten& written, const RowSkipped& skipped)
 {
+    CostingPass pass(session, rows);
     for (LockPermissionsRow& row : rows) {
         if (!RowConditionHolds(session, row)) {
             if (skipped) {
@@ -214,26 +262,30 @@ void BuildFinalPermissionsItems(const InstallerSession& session, std::vector<Loc
                 ERROR_INVALID_PARAMETER,
                 FormatText(L"QxLockPermissions: unknown table '%s' for lock object", row.m_strTable.c_str()));
         }
-        ResolveRow(session, kind, row, customActionData, written, skipped);
+        pass.Resolve(kind, row, customActionData, written, skipped);
     }
 }
 
-void ConvertToUniversalPath(_stringx<>& path, const UniversalNameCalls& calls)
+void UniversalPaths::Convert(_stringx<>& path)
 {
     if (path.length() >= 3 && path[0] == L'\\' && path[1] == L'\\') {
         return;
     }
-    _stringx<> root = GetPathRoot(path, false);
-    if (calls.getDriveType(root.c_str()) != DRIVE_REMOTE) {
+    const std::wstring root = GetPathRoot(path, false).str();
+    auto driveType = m_driveTypes.find(root);
+    if (driveType == m_driveTypes.end()) {
+        driveType = m_driveTypes.emplace(root, m_calls.getDriveType(root.c_str())).first;
+    }
+    if (driveType->second != DRIVE_REMOTE) {
         return;
     }
     DWORD size = kUniversalNameBufferBytes;
     std::unique_ptr<BYTE[]> buffer(new BYTE[size]);
-    DWORD result = calls.getUniversalName(path.c_str(), UNIVERSAL_NAME_INFO_LEVEL, buffer.get(), &size);
+    DWORD result = m_calls.getUniversalName(path.c_str(), UNIVERSAL_NAME_INFO_LEVEL, buffer.get(), &size);
     if (result == ERROR_MORE_DATA) {
         size += 2;
         buffer.reset(new BYTE[size]);
-        result = calls.getUniversalName(path.c_str(), UNIVERSAL_NAME_INFO_LEVEL, buffer.get(), &size);
+        result = m_calls.getUniversalName(path.c_str(), UNIVERSAL_NAME_INFO_LEVEL, buffer.get(), &size);
     }
     if (result == NO_ERROR) {
         path = reinterpret_cast<const UNIVERSAL_NAME_INFOW*>(buffer.get())->lpUniversalName;

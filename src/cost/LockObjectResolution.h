@@ -6,6 +6,8 @@
 #include <winnetwk.h>
 
 #include <functional>
+#include <map>
+#include <string>
 #include <vector>
 
 #include "cost/PermissionsItem.h"
@@ -40,12 +42,21 @@ void BuildFinalPermissionsItems(const InstallerSession& session, std::vector<Loc
                                 _stringx<>& customActionData, const ItemWritten& written = nullptr,
                                 const RowSkipped& skipped = nullptr);
 
-// The system calls behind ConvertToUniversalPath; tests substitute them, since no
-// drive can be made to look remote in every test environment.
+// The system calls behind UniversalPaths; tests substitute them, since no drive
+// can be made to look remote in every test environment.
 struct UniversalNameCalls {
     decltype(&::GetDriveTypeW) getDriveType = &::GetDriveTypeW;
     decltype(&::WNetGetUniversalNameW) getUniversalName = &::WNetGetUniversalNameW;
 };
 
-// Replaces a path on a mapped network drive by its universal name (\\server\share\...).
-void ConvertToUniversalPath(_stringx<>& path, const UniversalNameCalls& calls = UniversalNameCalls());
+// Replaces paths on mapped network drives by their universal names
+// (\\server\share\...), asking each drive's type once.
+class UniversalPaths {
+public:
+    explicit UniversalPaths(const UniversalNameCalls& calls = UniversalNameCalls()) : m_calls(calls) { }
+    void Convert(_stringx<>& path);
+
+private:
+    UniversalNameCalls m_calls;
+    std::map<std::wstring, UINT> m_driveTypes; // by root, "C:"
+};

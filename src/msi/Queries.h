@@ -1,5 +1,4 @@
-// The lock table's name and the query templates, built when the library is loaded.
-// The %s takes a key unquoted.
+// The lock table's name and the query that reads it.
 #pragma once
 
 #include "support/stringx.h"
@@ -7,8 +6,3 @@
 extern const wchar_t g_szLockTable[];
 
 extern const _stringx<> g_strQueryLockTable;
-extern const _stringx<> g_strQueryFile;
-extern const _stringx<> g_strQueryRegistry;
-extern const _stringx<> g_strQueryCreateFolder;
-extern const _stringx<> g_strQueryServiceInstall;
-extern const _stringx<> g_strQueryComponent;

@@ -1,22 +1,14 @@
 #include "msi/Views.h"
 
-#include <cstdarg>
-#include <cstdio>
 #include <memory>
 
 namespace {
 
-const std::size_t kQueryCapacity = 2048;
 const DWORD kRecordStringStackCapacity = 2048;
 
-// The Microsoft formatter: in a wide format, %s takes a wide string.
-void FormatQuery(wchar_t (&query)[kQueryCapacity], const wchar_t* queryTemplate, va_list arguments)
-{
-    query[0] = L'\0';
-    _vsnwprintf_s(query, kQueryCapacity, _TRUNCATE, queryTemplate, arguments);
-}
+} // namespace
 
-UINT OpenAndExecute(qx::unique_msihandle* view, MSIHANDLE database, const wchar_t* query)
+UINT OpenExecute(qx::unique_msihandle* view, MSIHANDLE database, const wchar_t* query)
 {
     view->reset();
     UINT result = ::MsiDatabaseOpenViewW(database, query, view->put());
@@ -24,36 +16,6 @@ UINT OpenAndExecute(qx::unique_msihandle* view, MSIHANDLE database, const wchar_
     result = ::MsiViewExecute(view->get(), 0);
     CheckMsiResult(result, L"MsiViewExecute");
     return result;
-}
-
-} // namespace
-
-UINT OpenExecuteFetch(qx::unique_msihandle* view, MSIHANDLE database, qx::unique_msihandle* record,
-                      const wchar_t* queryTemplate, ...)
-{
-    wchar_t query[kQueryCapacity];
-    va_list arguments;
-    va_start(arguments, queryTemplate);
-    FormatQuery(query, queryTemplate, arguments);
-    va_end(arguments);
-
-    OpenAndExecute(view, database, query);
-    UINT result = ::MsiViewFetch(view->get(), record->put());
-    if (result != ERROR_SUCCESS && result != ERROR_NO_MORE_ITEMS) {
-        CheckMsiResult(result, L"MsiViewFetch");
-    }
-    return result;
-}
-
-UINT OpenExecute(qx::unique_msihandle* view, MSIHANDLE database, const wchar_t* queryTemplate, ...)
-{
-    wchar_t query[kQueryCapacity];
-    va_list arguments;
-    va_start(arguments, queryTemplate);
-    FormatQuery(query, queryTemplate, arguments);
-    va_end(arguments);
-
-    return OpenAndExecute(view, database, query);
 }
 
 std::wstring GetRecordString(MSIHANDLE record, UINT field)

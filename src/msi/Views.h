@@ -13,12 +13,8 @@
 void CheckMsiResult(UINT result, const wchar_t* operation, const wchar_t* argument1 = L"",
                     const wchar_t* argument2 = L"");
 
-// Formats the query from its template, opens and executes the view and fetches the
-// first record: 0, or 259 when there is no row. Other failures raise.
-UINT OpenExecuteFetch(qx::unique_msihandle* view, MSIHANDLE database, qx::unique_msihandle* record,
-                      const wchar_t* queryTemplate, ...);
-// The same without the fetch: the caller fetches until 259.
-UINT OpenExecute(qx::unique_msihandle* view, MSIHANDLE database, const wchar_t* queryTemplate, ...);
+// Opens and executes the view of the query; the caller fetches until 259. Failures raise.
+UINT OpenExecute(qx::unique_msihandle* view, MSIHANDLE database, const wchar_t* query);
 // Hands every record of an executed view to each, in order; a failing fetch raises.
 template <class Each> void ForEachRecord(MSIHANDLE view, Each each)
 {

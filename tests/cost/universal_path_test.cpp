@@ -1,4 +1,4 @@
-// Wine cannot present a mapped network drive, so ConvertToUniversalPath is
+// Wine cannot present a mapped network drive, so UniversalPaths is
 // checked through the system calls it takes as parameters.
 #include <gtest/gtest.h>
 
@@ -50,22 +50,24 @@ TEST(UniversalPath, OnlyMappedDrivesBecomeUniversalNames)
         std::size_t calls;
     } cases[] = {
         {L"Z:\\app", share + L"app", NO_ERROR, share + L"app", {L"Z:"}, 1},
+        // The drive's type is asked once.
         // Too long for the first buffer: the size the system asks for, once more.
-        {L"Z:\\deep", share + std::wstring(400, L'x'), NO_ERROR, share + std::wstring(400, L'x'), {L"Z:"}, 2},
-        {L"Z:\\app", share + L"app", ERROR_NOT_CONNECTED, L"Z:\\app", {L"Z:"}, 1},
+        {L"Z:\\deep", share + std::wstring(400, L'x'), NO_ERROR, share + std::wstring(400, L'x'), {}, 2},
+        {L"Z:\\app", share + L"app", ERROR_NOT_CONNECTED, L"Z:\\app", {}, 1},
         {L"C:\\Program Files\\App\\", share, NO_ERROR, L"C:\\Program Files\\App\\", {L"C:"}, 0},
         {L"\\\\other\\share\\x", share, NO_ERROR, L"\\\\other\\share\\x", {}, 0}, // universal already
     };
     UniversalNameCalls calls;
     calls.getDriveType = &DriveType;
     calls.getUniversalName = &UniversalName;
+    UniversalPaths paths(calls);
     for (const auto& c : cases) {
         g_roots.clear();
         g_sizes.clear();
         g_universal = c.universal;
         g_failure = c.failure;
         _stringx<> path(c.path);
-        ConvertToUniversalPath(path, calls);
+        paths.Convert(path);
         EXPECT_EQ(c.converted, path.str()) << c.path;
         EXPECT_EQ(c.roots, g_roots) << c.path;
         EXPECT_EQ(c.calls, g_sizes.size()) << c.path;

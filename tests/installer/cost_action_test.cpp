@@ -2,13 +2,16 @@
 // ends the pass (the end-to-end tests hold the whole log of the sample's costing).
 #include <algorithm>
 #include <iterator>
+#include <map>
 
 #include "InstallerFixture.h"
 #include "RecordingLog.h"
 #include "SecurityTestSupport.h"
+#include "cost/ComponentFilter.h"
 #include "cost/CustomActionData.h"
 #include "cost/LockObjectResolution.h"
 #include "msi/LockTableReader.h"
+#include "msi/Views.h"
 
 using namespace qxtest;
 
@@ -84,33 +87,25 @@ TEST_F(CostTest, EachRowBecomesItsObjectAndFlags)
         const wchar_t* property; // set before costing, when given
         const wchar_t* value;
         std::wstring text;
-    } rows[] = {
-        // Exactly one of 0x08 (the 64-bit attribute 0x100) and 0x16 joins the table's flags.
-        {Row(L"File32", L"file"), nullptr, nullptr, L"C:\\QXLocked\\lib32.dll|file||Everyone|1|22"},
-        {Row(L"File104", L"File", 7), nullptr, nullptr, L"C:\\QXLocked\\lib104.dll|File||Everyone|1|15"},
-        {Row(L"File32", L"File", 0x80000001, 0xF0000000), nullptr, nullptr,
-         L"C:\\QXLocked\\lib32.dll|File||Everyone|-268435456|-2147483625"},
-        {Row(L"INSTALLDIR", L"CreateFolder"), nullptr, nullptr, L"C:\\QXLocked\\|CreateFolder||Everyone|1|8"},
-        {Row(L"Spare", L"File"), nullptr, nullptr, L""}, // not installed locally
-        // Registry roots, and -1 as ALLUSERS decides.
-        // Root 0 is the classes key of the hive the installer writes to.
-        {Row(L"Root0", L"Registry"), L"ALLUSERS", L"1",
-         L"MACHINE\\Software\\Classes\\Software\\Qelmora|Registry||Everyone|1|8"},
-        {Row(L"Root0", L"Registry"), L"ALLUSERS", L"",
-         std::wstring(L"USERS\\") + kSid + L"\\Software\\Classes\\Software\\Qelmora|Registry||Everyone|1|8"},
-        {Row(L"Root1", L"Registry"), nullptr, nullptr, user},
-        {Row(L"Root1", L"Registry"), L"UserSID", L"", users},
-        {Row(L"Root2", L"Registry"), nullptr, nullptr, machine},
-        {Row(L"Root3", L"Registry"), nullptr, nullptr, users},
-        {Row(L"Root-1", L"Registry"), L"ALLUSERS", L"1", machine},
-        {Row(L"Root-1", L"Registry"), L"ALLUSERS", L"2", user},
-        {Row(L"Formatted", L"Registry"), nullptr, nullptr,
-         L"MACHINE\\Software\\Qelmora Labs\\Settings|Registry||Everyone|1|8"},
-        {Row(L"Reg32", L"Registry"), nullptr, nullptr, L"MACHINE\\Software\\Qelmora\\32|Registry||Everyone|1|22"},
-        // A service by its formatted name, its component's flags as any object's.
-        {Row(L"Svc64", L"ServiceInstall"), nullptr, nullptr, L"QXService|ServiceInstall||Everyone|1|8"},
-        {Row(L"Svc32", L"serviceINSTALL", 4, 0x34), nullptr, nullptr,
-         L"Qelmora Labs Agent|serviceINSTALL||Everyone|52|22"}};
+    } rows[] = {// Exactly one of 0x08 (the 64-bit attribute 0x100) and 0x16 joins the table's flags.
+                {Row(L"File32", L"file"), nullptr, nullptr, L"C:\\QXLocked\\lib32.dll|file||Everyone|1|22"},
+                {Row(L"File32", L"File", 0x80000001, 0xF0000000), nullptr, nullptr,
+                 L"C:\\QXLocked\\lib32.dll|File||Everyone|-268435456|-2147483625"},
+                // Registry roots, and -1 as ALLUSERS decides.
+                // Root 0 is the classes key of the hive the installer writes to.
+                {Row(L"Root0", L"Registry"), L"ALLUSERS", L"1",
+                 L"MACHINE\\Software\\Classes\\Software\\Qelmora|Registry||Everyone|1|8"},
+                {Row(L"Root0", L"Registry"), L"ALLUSERS", L"",
+                 std::wstring(L"USERS\\") + kSid + L"\\Software\\Classes\\Software\\Qelmora|Registry||Everyone|1|8"},
+                {Row(L"Root1", L"Registry"), nullptr, nullptr, user},
+                {Row(L"Root1", L"Registry"), L"UserSID", L"", users},
+                {Row(L"Root2", L"Registry"), nullptr, nullptr, machine},
+                {Row(L"Root3", L"Registry"), nullptr, nullptr, users},
+                {Row(L"Root-1", L"Registry"), L"ALLUSERS", L"1", machine},
+                {Row(L"Root-1", L"Registry"), L"ALLUSERS", L"2", user},
+                // A service by its formatted name, its component's flags as any object's.
+                {Row(L"Svc32", L"serviceINSTALL", 4, 0x34), nullptr, nullptr,
+                 L"Qelmora Labs Agent|serviceINSTALL||Everyone|52|22"}};
     for (const auto& row : rows) {
         ASSERT_NO_FATAL_FAILURE(Restart());
         ASSERT_EQ(0u, row.property ? SetProperty(row.property, row.value) : 0u);
@@ -168,13 +163,7 @@ TEST_F(CostTest, BrokenRowsStopThePassWithTheirLine)
         EXPECT_EQ(row.status, m_status) << testing::PrintToString(row.row.m_strLockObject.str());
         EXPECT_EQ(row.lines, m_log.LibraryMessages());
     }
-    // The rows before a broken one were written, none after it is looked at; the
-    // action then fails and stores nothing.
-    m_log.Clear();
-    EXPECT_EQ(L"C:\\QXLocked\\|CreateFolder||Everyone|1|8",
-              Build({Row(L"INSTALLDIR", L"CreateFolder"), Row(L"X", L"Files"), Row(L"NoSuchFile", L"File")}));
-    EXPECT_EQ(4u, m_log.LibraryMessages().size());
-
+    // A broken row fails the action, which stores nothing.
     PackageBuilder builder = CostPackage();
     builder.Rows(L"QXLockPermissions", {{L"NoSuchFile", L"File", nullptr, L"Everyone", 1, 0}});
     ASSERT_NO_FATAL_FAILURE(StartSession(builder));
@@ -311,6 +300,118 @@ TEST_F(CostTest, TemporaryLockTableCounts)
     EXPECT_EQ(0u, RunExport("QXLockPermissionsCostAction"));
     EXPECT_TRUE(m_log.LibraryMessages().empty());
     EXPECT_TRUE(::GetProperty(Session(), L"QXLockPermissionsInstall").empty());
+}
+
+// A large package of every kind, resolved by costing and by a plain per-row model
+// (the installer asked for each row's states, folder and first CreateFolder row):
+// the same text, log and written items; a key the table lacks still ends the pass.
+TEST_F(CostTest, LargePackageMatchesThePerRowModel)
+{
+    PackageBuilder builder = CostPackage();
+    std::vector<LockPermissionsRow> rows;
+    std::map<std::wstring, std::wstring> components, names; // by object key
+    auto lock = [&](const std::wstring& key, const wchar_t* table, int i, const std::wstring& component) {
+        components[key] = component;
+        LockPermissionsRow row = Row(key.c_str(), table, i % 4, 1 + i % 3);
+        row.m_strCondition = i % 7 == 3 ? L"QXVendor = \"nobody\"" : (i % 5 == 1 ? L"QXVendor" : L"");
+        rows.push_back(row);
+        if (i % 3 == 0) { // a second account on the same object
+            row.m_strUser = L"Users";
+            rows.push_back(row);
+        }
+    };
+    auto n = [](const wchar_t* prefix, int i) { return prefix + std::to_wstring(i); };
+    for (int i = 0; i < 24; ++i) { // in folders D0 to D7; every eighth in no feature
+        builder.Rows(L"Directory", {{n(L"D", i), L"INSTALLDIR", n(L"dir", i)}})
+            .Component(n(L"C", i), i % 3 ? 0 : 0x100, i % 8 == 7 ? nullptr : L"MainFeature", n(L"D", i % 8));
+    }
+    for (int i = 0; i < 200; ++i) {
+        names[n(L"F", i)] = n(L"long file ", i) + L".dat";
+        builder.File(n(L"F", i), n(L"C", i % 24),
+                     i % 2 ? n(L"F", i) + L".DAT|" + names[n(L"F", i)] : names[n(L"F", i)]);
+        lock(n(L"F", i), i % 2 ? L"File" : L"file", i, n(L"C", i % 24));
+    }
+    for (int i = 0; i < 8; ++i) { // two rows a folder: the first counts
+        builder.Rows(L"CreateFolder", {{n(L"D", i), n(L"C", i + 8)}, {n(L"D", i), n(L"C", i)}});
+        lock(n(L"D", i), L"CreateFolder", i, L"");
+    }
+    for (int i = 0; i < 60; ++i) {
+        builder.Registry(n(L"R", i), i % 2 ? 2 : 3, n(L"Software\\QX\\", i) + (i % 5 ? L"" : L"\\[QXVendor]"),
+                         n(L"C", i % 24));
+        names[n(L"R", i)] =
+            (i % 2 ? L"MACHINE" : L"USERS") + n(L"\\Software\\QX\\", i) + (i % 5 ? L"" : L"\\Qelmora Labs");
+        lock(n(L"R", i), L"Registry", i, n(L"C", i % 24));
+    }
+    for (int i = 0; i < 10; ++i) {
+        builder.Service(n(L"S", i), n(i % 2 ? L"[QXVendor] " : L"Svc ", i), n(L"C", i));
+        names[n(L"S", i)] = n(i % 2 ? L"Qelmora Labs " : L"Svc ", i);
+        lock(n(L"S", i), L"ServiceInstall", i, n(L"C", i));
+    }
+    ASSERT_NO_FATAL_FAILURE(StartSession(builder));
+    ASSERT_NO_FATAL_FAILURE(Restart());
+    rows.push_back(Row(L"NoSuchKey", L"Registry"));
+
+    Lines lines, written;
+    _stringx<> text;
+    for (LockPermissionsRow row : rows) {
+        const std::wstring key = row.m_strLockObject.str();
+        std::wstring component = components[key];
+        if (key[0] == L'D') { // the folder's first CreateFolder row, as a keyed query gives it
+            qx::unique_msihandle view, parameter(::MsiCreateRecord(1)), record;
+            ::MsiRecordSetStringW(parameter.get(), 1, key.c_str());
+            ASSERT_EQ(0u, ::MsiDatabaseOpenViewW(Layers().hDatabase,
+                                                 L"SELECT `Component_` FROM `CreateFolder` WHERE `Directory_` = ?",
+                                                 view.put()));
+            ASSERT_EQ(0u, ::MsiViewExecute(view.get(), parameter.get()));
+            ASSERT_EQ(0u, ::MsiViewFetch(view.get(), record.put()));
+            component = ::GetRecordString(record.get(), 1);
+        }
+        if (row.m_strCondition.equals(L"QXVendor = \"nobody\"")) {
+            lines.push_back(L"Condition 'QXVendor = \"nobody\"' of lock row '" + key + L"' (table " +
+                            row.m_strTable.str() + L", account '" + row.m_strUser.str() +
+                            L"') is false, skipping the row");
+            continue;
+        }
+        if (key == L"NoSuchKey") {
+            lines.push_back(L"Failed to query Registry table for object 'NoSuchKey'");
+            break;
+        }
+        row.m_dwFlags |= std::stoi(component.substr(1)) % 3 ? 0x16 : 8;
+        INSTALLSTATE installed, action;
+        ASSERT_EQ(0u, ::MsiGetComponentStateW(Session(), component.c_str(), &installed, &action));
+        lines.push_back(L"Attempting to determine component state for " + component);
+        lines.push_back(FormatText(L"Install state of component is %x, action is %x", installed, action).str());
+        if (!ComponentStatesKeepRow(installed, action)) {
+            continue;
+        }
+        std::wstring name = names[key];
+        const bool folder = key[0] == L'D';
+        if (folder || key[0] == L'F') {
+            wchar_t path[MAX_PATH];
+            DWORD size = MAX_PATH;
+            const std::wstring directory = folder ? key : n(L"D", std::stoi(component.substr(1)) % 8);
+            ASSERT_EQ(0u, ::MsiGetTargetPathW(Session(), directory.c_str(), path, &size));
+            lines.push_back(folder ? L"Got target path " + std::wstring(path) + L" for directory " + key
+                                   : L"Got target for file: " + name);
+            name = path + name;
+        }
+        AddItemToCustomActionData(text, name, row.m_strTable, row.m_strDomain, row.m_strUser, row.m_dwPermission,
+                                  row.m_dwFlags);
+        written.push_back(name);
+    }
+
+    _stringx<> built;
+    Lines builtWritten;
+    m_log.Clear();
+    EXPECT_EQ(ERROR_NO_MORE_ITEMS, CodeOf(m_sessionLog, [&] {
+                  BuildFinalPermissionsItems(Layers(), rows, built, [&](const PermissionsItem& item) {
+                      builtWritten.push_back(item.m_strObjectName.str());
+                  });
+              }));
+    EXPECT_EQ(text.str(), built.str());
+    EXPECT_EQ(lines, m_log.LibraryMessages());
+    EXPECT_EQ(written, builtWritten);
+    EXPECT_GT(written.size(), 200u);
 }
 
 } // namespace

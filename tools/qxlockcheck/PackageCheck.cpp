@@ -148,16 +148,11 @@ PackageTables ReadTables(MSIHANDLE database)
         [&](MSIHANDLE record) {
             tables.serviceRows[GetRecordString(record, 1)] = {GetRecordString(record, 2), GetRecordString(record, 3)};
         });
-    std::set<std::wstring> folders;
-    ForEachRow(database, L"CreateFolder", L"SELECT `Directory_` FROM `CreateFolder`",
-               [&](MSIHANDLE record) { folders.insert(GetRecordString(record, 1)); });
-    for (const std::wstring& folder : folders) {
-        qx::unique_msihandle view;
-        qx::unique_msihandle record;
-        if (OpenExecuteFetch(&view, database, &record, g_strQueryCreateFolder, folder.c_str()) == ERROR_SUCCESS) {
-            tables.folderComponents[folder] = GetRecordString(record.get(), 2);
-        }
-    }
+    // A folder's first CreateFolder row names its component, as costing takes it.
+    ForEachRow(database, L"CreateFolder", L"SELECT `Directory_`, `Component_` FROM `CreateFolder`",
+               [&](MSIHANDLE record) {
+                   tables.folderComponents.emplace(GetRecordString(record, 1), GetRecordString(record, 2));
+               });
     ForEachRow(database, g_szLockTable, g_strQueryLockTable.c_str(), [&](MSIHANDLE record) {
         if (::MsiRecordGetFieldCount(record) >= 2) { // a table of fewer columns is reported on its own
             const std::wstring table = GetRecordString(record, 2);
