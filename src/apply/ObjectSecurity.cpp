@@ -72,17 +72,12 @@ DWORD WriteObjectDacl(CSecurityFunctions& security, const _stringx<>& name, SE_O
     return security.SetNamedSecurityInfoW(buffer.get(), type, information, nullptr, nullptr, dacl, nullptr);
 }
 
-DWORD OpenFileObject(const _stringx<>& name, ACCESS_MASK access, qx::unique_file& file)
+DWORD OpenIdentifiedFile(const _stringx<>& name, ACCESS_MASK access, qx::unique_file& file, _stringx<>& identity)
 {
     file.reset(::CreateFileW(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    return file ? ERROR_SUCCESS : ::GetLastError();
-}
-
-DWORD FileIdentity(HANDLE file, _stringx<>& identity)
-{
     BY_HANDLE_FILE_INFORMATION information = {};
-    if (!::GetFileInformationByHandle(file, &information)) {
+    if (!file || !::GetFileInformationByHandle(file.get(), &information)) {
         return ::GetLastError();
     }
     identity = FormatText(L"%08x:%08x%08x", information.dwVolumeSerialNumber, information.nFileIndexHigh,

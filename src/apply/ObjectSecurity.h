@@ -23,8 +23,6 @@ DWORD WriteObjectDacl(CSecurityFunctions& security, const _stringx<>& name, SE_O
                       SECURITY_INFORMATION information, PACL dacl);
 
 // Opens a file or a folder (with backup semantics) for the given access, following
-// what the name leads to: 0 or the failure's code.
-DWORD OpenFileObject(const _stringx<>& name, ACCESS_MASK access, qx::unique_file& file);
-// Which object an open file or folder is: its volume serial number and file index
-// as one word ("1a2b3c4d:0000000000012345"). 0 or the failure's code.
-DWORD FileIdentity(HANDLE file, _stringx<>& identity);
+// what the name leads to, and tells which object it is: its volume serial number
+// and file index as one word ("1a2b3c4d:0000000000012345"). 0 or the failure's code.
+DWORD OpenIdentifiedFile(const _stringx<>& name, ACCESS_MASK access, qx::unique_file& file, _stringx<>& identity);

@@ -42,10 +42,13 @@ const wchar_t* NullDaclText(PSECURITY_DESCRIPTOR descriptor)
     return isProtected ? kProtectedNullDacl : kNullDacl;
 }
 
-// A file or folder seen from the native view is reached with redirection off.
-bool NeedsRedirectionOff(SE_OBJECT_TYPE type, ObjectView view)
+// Opens a file or folder where the route reaches it (the native view with
+// redirection off), and tells which object it is; the handle needs no switch.
+DWORD OpenInView(const _stringx<>& name, ObjectView view, ACCESS_MASK access, qx::unique_file& file,
+                 _stringx<>& identity)
 {
-    return type == SE_FILE_OBJECT && view == ObjectView::View64;
+    RedirectionOff redirection(view == ObjectView::View64);
+    return OpenIdentifiedFile(name, access, file, identity);
 }
 
 // An object's list as it is now: dacl points into descriptor. For a file or folder,
@@ -64,12 +67,8 @@ DWORD ReadList(CSecurityFunctions& security, const _stringx<>& name, SE_OBJECT_T
     if (type != SE_FILE_OBJECT) {
         return ReadObjectDacl(security, name, NamedObjectType(type, view), &saved.dacl, saved.descriptor);
     }
-    RedirectionOff redirection(NeedsRedirectionOff(type, view));
     qx::unique_file file;
-    DWORD result = OpenFileObject(name, READ_CONTROL | FILE_READ_ATTRIBUTES, file);
-    if (result == ERROR_SUCCESS) {
-        result = FileIdentity(file.get(), saved.identity);
-    }
+    DWORD result = OpenInView(name, view, READ_CONTROL | FILE_READ_ATTRIBUTES, file, saved.identity);
     if (result == ERROR_SUCCESS) {
         result = security.GetSecurityInfo(file.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
                                           &saved.dacl, nullptr, saved.descriptor.put());
@@ -114,13 +113,9 @@ Restored Restore(CSecurityFunctions& security, const _stringx<>& name, SE_OBJECT
         return {WriteObjectDacl(security, name, NamedObjectType(type, view), information, dacl)};
     }
     // Compared and written through one handle: the object cannot change in between.
-    RedirectionOff redirection(NeedsRedirectionOff(type, view));
     qx::unique_file file;
     _stringx<> now;
-    DWORD result = OpenFileObject(name, READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES, file);
-    if (result == ERROR_SUCCESS) {
-        result = FileIdentity(file.get(), now);
-    }
+    const DWORD result = OpenInView(name, view, READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES, file, now);
     if (result != ERROR_SUCCESS) {
         return {result};
     }

@@ -2,7 +2,7 @@
 // the install action changes, captured while costing, and restored by the
 // rollback action. The data is one record per object, "name|type|view|identity|SDDL",
 // in the custom action data's reader rules; the identity says which file or folder
-// the list was read from (FileIdentity), and is empty for a registry key, whose
+// the list was read from (OpenIdentifiedFile), and is empty for a registry key, whose
 // name says which key it is.
 #pragma once
 
