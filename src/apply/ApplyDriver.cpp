@@ -1,5 +1,9 @@
 #include "apply/ApplyDriver.h"
 
+#include <algorithm>
+#include <string>
+#include <unordered_map>
+
 #include "apply/ApplyRules.h"
 #include "msi/MsiHandle.h"
 #include "support/error.h"
@@ -33,48 +37,108 @@ int PromptApplyError(MSIHANDLE hInstall, UINT messageId, DWORD error, const Perm
     return ::MsiProcessMessage(hInstall, kApplyErrorPrompt, record.get());
 }
 
-} // namespace
+enum class Outcome { Done, LetGo, Stop };
 
-bool ApplyPermissionsItems(MSIHANDLE hInstall, qx::log_sink& log, const std::vector<PermissionsItem>& items,
-                           const _stringx<>& systemDirectory, const ApplyOneItem& applyItem)
+// Runs a step for the item until it succeeds, is let go (by letGo, without
+// asking, or by the user) or the user stops; each failure is logged first.
+template <class Step>
+Outcome Attempt(MSIHANDLE hInstall, qx::log_sink& log, const PermissionsItem& item, bool letGo, const Step& step)
 {
-    std::size_t index = 0;
-    while (index < items.size()) {
-        const PermissionsItem& item = items[index];
+    for (;;) {
         DWORD result = ERROR_SUCCESS;
-        if (HasRelativeFileName(item)) {
-            result = ERROR_INVALID_NAME; // before any call that would resolve it
-        } else {
-            // Each item's failure is a decision: the user's, or its flags'.
-            try {
-                RedirectionOff redirection(AppliesWithoutRedirection(item, systemDirectory));
-                applyItem(item);
-            } catch (const qx::error& failure) {
-                if (!failure.message().empty()) {
-                    log.Log(failure.message());
-                }
-                result = failure.code();
+        try {
+            step();
+        } catch (const qx::error& failure) {
+            if (!failure.message().empty()) {
+                log.Log(failure.message());
             }
+            result = failure.code();
         }
         if (result == ERROR_SUCCESS) {
-            ++index;
-            continue;
+            return Outcome::Done;
         }
-
         log.Log(FormatText(L"Failed to apply permissions for object '%s', error 0x%08x", item.m_strObjectName.c_str(),
                            result));
-        if ((item.m_dwFlags & LOCKPERM_IGNORE_FAILURE) != 0) {
-            ++index;
-            continue;
+        if (letGo) {
+            return Outcome::LetGo;
         }
         switch (PromptApplyError(hInstall, kApplyErrorMessage, result, item)) {
         case IDRETRY:
             break;
         case IDIGNORE:
-            ++index;
-            break;
+            return Outcome::LetGo;
         default:
             // IDABORT, no answer (0), an error (-1) or a button we did not offer.
+            return Outcome::Stop;
+        }
+    }
+}
+
+bool IgnoresFailure(const PermissionsItem& item)
+{
+    return (item.m_dwFlags & LOCKPERM_IGNORE_FAILURE) != 0;
+}
+
+} // namespace
+
+std::vector<std::vector<std::size_t>> GroupByObject(const std::vector<PermissionsItem>& items,
+                                                    const _stringx<>& systemDirectory)
+{
+    std::vector<std::vector<std::size_t>> groups;
+    std::unordered_map<std::wstring, std::size_t> groupOfObject;
+    for (std::size_t index = 0; index < items.size(); ++index) {
+        const PermissionsItem& item = items[index];
+        if (AppliesThroughHelper(item)) {
+            groups.push_back({index});
+            continue;
+        }
+        const std::wstring object = FormatText(L"%d|%u|", static_cast<int>(item.m_objectType),
+                                               static_cast<unsigned>(RouteViewOf(item, systemDirectory)))
+                                        .str() +
+                                    item.m_strObjectName.str();
+        const auto found = groupOfObject.emplace(object, groups.size());
+        if (found.second) {
+            groups.emplace_back();
+        }
+        groups[found.first->second].push_back(index);
+    }
+    return groups;
+}
+
+bool ApplyPermissionsItems(MSIHANDLE hInstall, qx::log_sink& log, const std::vector<PermissionsItem>& items,
+                           const _stringx<>& systemDirectory, const ApplySteps& steps)
+{
+    for (const std::vector<std::size_t>& group : GroupByObject(items, systemDirectory)) {
+        std::vector<PreparedRow> rows;
+        for (const std::size_t index : group) {
+            const PermissionsItem& item = items[index];
+            PreparedRow row;
+            row.item = &item;
+            const Outcome outcome = Attempt(hInstall, log, item, IgnoresFailure(item), [&] {
+                if (HasRelativeFileName(item)) {
+                    throw qx::error(ERROR_INVALID_NAME, _stringx<>()); // before any call that would resolve it
+                }
+                steps.prepareRow(row);
+            });
+            if (outcome == Outcome::Stop) {
+                return false;
+            }
+            if (outcome == Outcome::Done) {
+                rows.push_back(std::move(row));
+            }
+        }
+        if (rows.empty()) {
+            continue;
+        }
+        // The object's failure is let go without asking only when every row says so.
+        const PermissionsItem& object = *rows.front().item;
+        const bool letGo =
+            std::all_of(rows.begin(), rows.end(), [](const PreparedRow& row) { return IgnoresFailure(*row.item); });
+        const Outcome outcome = Attempt(hInstall, log, object, letGo, [&] {
+            RedirectionOff redirection(AppliesWithoutRedirection(object, systemDirectory));
+            steps.applyObject(rows);
+        });
+        if (outcome == Outcome::Stop) {
             return false;
         }
     }

@@ -128,6 +128,7 @@ UINT CQxLockPermissionsManager::RunRollback()
 
 bool CQxLockPermissionsManager::ApplyPermissionsItems()
 {
-    return ::ApplyPermissionsItems(m_hInstall, *this, m_finalPermissionsItems, m_strSystemDirectory,
-                                   [this](const PermissionsItem& item) { ApplyItem(item); });
+    const ApplySteps steps = {[this](PreparedRow& row) { PrepareRow(row); },
+                              [this](const std::vector<PreparedRow>& rows) { ApplyObject(rows); }};
+    return ::ApplyPermissionsItems(m_hInstall, *this, m_finalPermissionsItems, m_strSystemDirectory, steps);
 }

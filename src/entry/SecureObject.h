@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <vector>
+
+#include "apply/AccessEntries.h"
 #include "apply/SecurityFunctions.h"
 #include "cost/PermissionsItem.h"
 #include "support/log_sink.h"
@@ -20,8 +23,10 @@ public:
     // Creates, starts and hands back the proxy of a new 64-bit helper process.
     virtual HRESULT CreateBitUtilsHelper(IQXBEWUtils** helper) = 0;
 
-    // Applies one item: registry items of the other view through the helper,
-    // everything else in this process. A failure throws qx::error with a Win32
-    // code or the helper route's HRESULT.
-    void ApplyItem(const PermissionsItem& item);
+    // The install action's steps: registry items of the other view through the
+    // helper (which resolves their accounts itself), everything else in this
+    // process. A failure throws qx::error with a Win32 code or the helper route's
+    // HRESULT.
+    void PrepareRow(PreparedRow& row);
+    void ApplyObject(const std::vector<PreparedRow>& rows);
 };

@@ -1,13 +1,16 @@
 // The install action's loop over items applied by a script of results: the answers
 // to failures, the prompt (through a real session to an external user interface,
 // whose answer Wine returns when the package words the message), and redirection.
+#include <algorithm>
 #include <deque>
 #include <map>
 
 #include "InstallerFixture.h"
 #include "RecordingLog.h"
+#include "ScratchFolder.h"
 #include "SecurityTestSupport.h"
 #include "apply/AccessEntries.h"
+#include "apply/AccountResolution.h"
 #include "apply/ApplyDriver.h"
 #include "kernel_stubs.h"
 
@@ -51,24 +54,39 @@ protected:
         InstallerTest::TearDown();
     }
 
-    // Applies the items, item i failing with failures[i] as often as given; the
-    // names of the items applied, in order, with "-" for a switch-off in force.
+    // Applies the items: the row step of item "name/user" fails with failures["name/user"]
+    // and the object step of "name" with failures["name"], each as often as given. What
+    // was done, in order: "name/user" for a row, "name:user,user" for an object's
+    // write, with "-" for a switch-off in force.
     DWORD Run(const std::vector<PermissionsItem>& items, std::map<std::wstring, std::deque<DWORD>> failures,
-              std::deque<int> answers, std::vector<std::wstring>& applied)
+              std::deque<int> answers, std::vector<std::wstring>& done)
     {
         g_answers = std::move(answers);
         g_prompts.clear();
         m_lines.lines.clear();
-        const bool applyAll =
-            ApplyPermissionsItems(Session(), m_lines, items, L"C:\\Windows\\System32", [&](const PermissionsItem& i) {
-                applied.push_back(i.m_strObjectName.str() + (scoped_wow64::off() ? L"-" : L""));
-                std::deque<DWORD>& results = failures[i.m_strObjectName.str()];
-                if (!results.empty()) {
-                    const DWORD result = results.front();
-                    results.pop_front();
-                    throw qx::error(result, _stringx<>());
-                }
-            });
+        const auto step = [&](const std::wstring& name, const std::wstring& what) {
+            done.push_back(what + (scoped_wow64::off() ? L"-" : L""));
+            std::deque<DWORD>& results = failures[name];
+            if (!results.empty()) {
+                const DWORD result = results.front();
+                results.pop_front();
+                throw qx::error(result, _stringx<>());
+            }
+        };
+        const ApplySteps steps = {[&](PreparedRow& row) {
+                                      const std::wstring name =
+                                          row.item->m_strObjectName.str() + L"/" + row.item->m_strUser.str();
+                                      step(name, name);
+                                  },
+                                  [&](const std::vector<PreparedRow>& rows) {
+                                      std::wstring users;
+                                      for (const PreparedRow& row : rows) {
+                                          users += (users.empty() ? L"" : L",") + row.item->m_strUser.str();
+                                      }
+                                      const std::wstring name = rows.front().item->m_strObjectName.str();
+                                      step(name, name + L":" + users);
+                                  }};
+        const bool applyAll = ApplyPermissionsItems(Session(), m_lines, items, L"C:\\Windows\\System32", steps);
         return applyAll ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
     }
 
@@ -76,36 +94,153 @@ protected:
     INSTALLUI_HANDLER_RECORD m_previous = nullptr;
 };
 
-TEST_F(DriverTest, AnswersDecideAboutEachFailure)
+// Three rows on service A (the last with flag 4; a registry row with it would go
+// to the helper) and one on B: each row is prepared, then each object written
+// once with the rows that were not let go.
+TEST_F(DriverTest, AnswersDecideAboutEachRowAndEachObject)
 {
-    const std::vector<PermissionsItem> items = {MakeItem(L"A", LockObjectKind::Registry, L"Users", 1, 0x08),
-                                                MakeItem(L"B", LockObjectKind::Registry, L"Users", 1, 0x08),
-                                                MakeItem(L"C", LockObjectKind::Registry, L"Users", 1, 0x08)};
+    const std::vector<PermissionsItem> items = {MakeItem(L"A", LockObjectKind::Service, L"Users", 1, 0x08),
+                                                MakeItem(L"B", LockObjectKind::Service, L"Users", 1, 0x08),
+                                                MakeItem(L"A", LockObjectKind::Service, L"Guests", 1, 0x08),
+                                                MakeItem(L"A", LockObjectKind::Service, L"Everyone", 1, 0x0C)};
+    const std::wstring u = L"A/Users", g = L"A/Guests", e = L"A/Everyone", all = L"A:Users,Guests,Everyone",
+                       b = L"B/Users", bWrite = L"B:Users";
     const std::deque<DWORD> always(9, ERROR_ACCESS_DENIED);
     const struct {
         const char* name;
         std::map<std::wstring, std::deque<DWORD>> failures;
         std::deque<int> answers;
         DWORD result;
-        std::vector<std::wstring> applied;
-    } rows[] = {{"ignore goes on", {{L"B", always}}, {IDIGNORE}, 0, {L"A", L"B", L"C"}},
-                {"retry until it works", {{L"B", {5, 5}}}, {IDRETRY, IDRETRY}, 0, {L"A", L"B", L"B", L"B", L"C"}},
-                {"abort stops", {{L"B", always}}, {IDABORT}, 1603, {L"A", L"B"}},
-                {"no answer stops", {{L"B", always}}, {0}, 1603, {L"A", L"B"}},
-                {"an error stops", {{L"B", always}}, {-1}, 1603, {L"A", L"B"}},
-                {"a button not offered stops", {{L"B", always}}, {IDOK}, 1603, {L"A", L"B"}},
-                {"an ignored failure, then one that is aborted",
-                 {{L"A", always}, {L"C", always}},
-                 {IDIGNORE, IDABORT},
-                 1603,
-                 {L"A", L"B", L"C"}}};
+        std::vector<std::wstring> done;
+    } rows[] = {
+        {"no failure", {}, {}, 0, {u, g, e, all, b, bWrite}},
+        {"a row ignored is left out of the write",
+         {{g, always}},
+         {IDIGNORE},
+         0,
+         {u, g, e, L"A:Users,Everyone", b, bWrite}},
+        {"a row with flag 4 is left out without asking", {{e, always}}, {}, 0, {u, g, e, L"A:Users,Guests", b, bWrite}},
+        {"a row retried until it works", {{g, {5, 5}}}, {IDRETRY, IDRETRY}, 0, {u, g, g, g, e, all, b, bWrite}},
+        {"a row aborted: its object is not written", {{g, always}}, {IDABORT}, 1603, {u, g}},
+        {"a write retried with all its rows", {{L"A", {5}}}, {IDRETRY}, 0, {u, g, e, all, all, b, bWrite}},
+        {"a write ignored goes on", {{L"A", always}}, {IDIGNORE}, 0, {u, g, e, all, b, bWrite}},
+        {"no answer stops", {{L"A", always}}, {0}, 1603, {u, g, e, all}},
+        {"an error stops", {{L"B", always}}, {-1}, 1603, {u, g, e, all, b, bWrite}},
+        {"a button not offered stops", {{b, always}}, {IDOK}, 1603, {u, g, e, all, b}},
+        {"an ignored failure, then one that is aborted",
+         {{g, always}, {L"B", always}},
+         {IDIGNORE, IDABORT},
+         1603,
+         {u, g, e, L"A:Users,Everyone", b, bWrite}}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        std::vector<std::wstring> applied;
-        EXPECT_EQ(row.result, Run(items, row.failures, row.answers, applied));
-        EXPECT_EQ(row.applied, applied);
+        std::vector<std::wstring> done;
+        EXPECT_EQ(row.result, Run(items, row.failures, row.answers, done));
+        EXPECT_EQ(row.done, done);
+        EXPECT_EQ(row.answers.size() + (row.failures.count(e) ? 1 : 0), m_lines.lines.size()) << "a line a failure";
         EXPECT_EQ(row.answers.size(), g_prompts.size());
-        EXPECT_EQ(g_prompts.size(), m_lines.lines.size()) << "one line per failure";
+    }
+}
+
+int g_reads = 0;
+DWORD WINAPI CountingGet(LPCWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION information, PSID* owner, PSID* group,
+                         PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor)
+{
+    ++g_reads;
+    return ::GetNamedSecurityInfoW(name, type, information, owner, group, dacl, sacl, descriptor);
+}
+
+// What the rows, merged one at a time, make of the object's list as it is now;
+// empty when no row's account resolves.
+std::wstring OneByOne(CSecurityFunctions& security, qx::log_sink& log, const std::vector<PermissionsItem>& rows)
+{
+    std::wstring name = rows.front().m_strObjectName.str();
+    qx::unique_local<void> descriptor;
+    PACL list = nullptr;
+    ::GetNamedSecurityInfoW(&name[0], rows.front().m_objectType, DACL_SECURITY_INFORMATION, nullptr, nullptr, &list,
+                            nullptr, descriptor.put());
+    qx::unique_local<ACL> merged;
+    for (const PermissionsItem& row : rows) {
+        qx::unique_local<void> sid;
+        try {
+            sid = ResolveItemSid(security, log, row.m_strDomain, row.m_strUser);
+        } catch (const qx::error&) {
+            continue;
+        }
+        EXPLICIT_ACCESS_W entry = BuildExplicitAccess(row, sid.get());
+        qx::unique_local<ACL> next;
+        EXPECT_EQ(0u, ::SetEntriesInAclW(1, &entry, list, next.put()));
+        merged = std::move(next);
+        list = merged.get();
+    }
+    return merged ? AclText(list) : L"";
+}
+
+// Rows on a key and a folder, through the driver, against the same rows merged one
+// by one into each object's list: each object is read once and written once, with
+// the list of one by one. Nothing is passed on, so the objects stay as they are.
+// A row whose account does not resolve is left out: answered Ignore, or with flag 4.
+// (A registry row with flag 2 or 4 goes to the helper, so the key's rows have
+// neither.)
+TEST_F(DriverTest, ObjectsRowsInOneWriteGiveTheListOfOneByOne)
+{
+    const ScratchFolder scratch;
+    const TestKey key(L"Rows", L"D:(A;OICI;KA;;;BA)(A;OICI;KR;;;BU)(D;OICI;KW;;;BG)");
+    const std::wstring names[] = {key.Name(), scratch.path};
+    const LockObjectKind kinds[] = {LockObjectKind::Registry, LockObjectKind::CreateFolder};
+    const DWORD read = KEY_READ, write = KEY_SET_VALUE, all = KEY_ALL_ACCESS;
+    const struct Row {
+        int object; // the key or the folder
+        const wchar_t* user;
+        DWORD permission, flags;
+    } grant = {0, L"Everyone", read, 0x08}, nobody = {0, L"NoSuchAccount", read, 0x08};
+    const struct {
+        const char* name;
+        std::vector<Row> rows;
+    } cases[] = {{"accounts of their own", {grant, {0, L"Guests", read, 0x08}, {0, L"SYSTEM", all, 0x08}}},
+                 {"an account twice", {{0, L"Users", read, 0x08}, {0, L"Users", all, 0x08}}},
+                 {"allow, then deny for one account", {{0, L"Users", read, 0x08}, {0, L"Users", write, 0x09}}},
+                 {"deny, then allow for one account", {{0, L"Users", write, 0x09}, {0, L"Users", read, 0x08}}},
+                 {"deny twice", {{0, L"Guests", write, 0x09}, {0, L"Guests", KEY_CREATE_SUB_KEY, 0x09}}},
+                 {"inheritance, then none", {{1, L"Users", read, 0x08}, {1, L"Users", read, 0x0A}}},
+                 {"all of it",
+                  {{1, L"Everyone", read, 0x0A},
+                   {1, L"Users", write, 0x09},
+                   {1, L"Everyone", write, 0x0B},
+                   {1, L"Users", read, 0x08}}},
+                 {"two objects between each other",
+                  {grant, {1, L"Users", write, 0x09}, {0, L"Guests", all, 0x08}, {1, L"Users", read, 0x08}}},
+                 {"ignored rows", {nobody, grant, {1, L"NoSuchAccount", read, 0x0C}, {1, L"Users", write, 0x09}}},
+                 {"every row of an object ignored", {nobody, {1, L"Users", read, 0x08}, nobody}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<PermissionsItem> items, rowsOf[2];
+        std::vector<int> order; // the objects as they first appear
+        for (const Row& row : c.rows) {
+            items.push_back(MakeItem(names[row.object], kinds[row.object], row.user, row.permission, row.flags));
+            rowsOf[row.object].push_back(items.back());
+            if (std::find(order.begin(), order.end(), row.object) == order.end()) {
+                order.push_back(row.object);
+            }
+        }
+        CSecurityFunctions security;
+        std::vector<SecurityWrite> expected;
+        for (const int object : order) {
+            const std::wstring list = OneByOne(security, m_lines, rowsOf[object]);
+            if (!list.empty()) {
+                expected.push_back({names[object], ObjectTypeForKind(kinds[object]), DACL_SECURITY_INFORMATION, list});
+            }
+        }
+        RecordWrites(security, false);
+        security.m_pfnGetNamedSecurityInfoW = &CountingGet;
+        g_reads = 0;
+        g_answers = std::deque<int>(9, IDIGNORE);
+        const ApplySteps steps = {
+            [&](PreparedRow& row) { row.sid = ResolveItemSid(security, m_lines, L"", row.item->m_strUser); },
+            [&](const std::vector<PreparedRow>& rows) { UpdateObjectSecurity(security, m_lines, rows); }};
+        EXPECT_TRUE(ApplyPermissionsItems(Session(), m_lines, items, L"C:\\Windows\\System32", steps));
+        EXPECT_EQ(expected, RecordedWrites());
+        EXPECT_EQ(expected.size(), static_cast<std::size_t>(g_reads));
     }
 }
 
@@ -118,7 +253,7 @@ TEST_F(DriverTest, FailuresAreLoggedAndPutWithTheObjectAndTheSystemsText)
                                                 MakeItem(L"C", LockObjectKind::Registry, L"Users", 1, 0x08)};
     std::vector<std::wstring> applied;
     EXPECT_EQ(0u, Run(items, {{L"A", {ERROR_ACCESS_DENIED}}}, {IDIGNORE}, applied));
-    EXPECT_EQ((std::vector<std::wstring>{L"A", L"C"}), applied);
+    EXPECT_EQ((std::vector<std::wstring>{L"A/Users", L"A:Users", L"C/Users", L"C:Users"}), applied);
     EXPECT_EQ((std::vector<std::wstring>{L"Failed to apply permissions for object 'A', error 0x00000005",
                                          L"Failed to apply permissions for object 'a.dll', error 0x0000007b"}),
               m_lines.lines);
@@ -134,8 +269,8 @@ using unique_service = qx::unique_any<SC_HANDLE, &::CloseServiceHandle>;
 
 // Services applied for real by their names: one made for the test (demand start,
 // never started) is locked without a failure line; a missing one fails with the
-// code the security call gives (1060) and is put to the user, or let go with flag
-// 4, like any object. Wine stores no list for a service (writes succeed, reads
+// code the security call gives (1060) and is put to the user once for its two
+// rows, one of which alone would be let go with flag 4, like any object. Wine stores no list for a service (writes succeed, reads
 // give an empty one), so the merged list is checked as it reaches
 // SetNamedSecurityInfoW. The service's handle stays open: Wine's service manager
 // finds a service made at run time whose handles are all closed only on every
@@ -159,17 +294,16 @@ TEST_F(DriverTest, ServicesAreLockedByNameAndAMissingOneFailsWithItsCode)
     }
     g_answers = {IDIGNORE};
     g_prompts.clear();
-    EXPECT_TRUE(
-        ApplyPermissionsItems(Session(), m_lines, items, L"C:\\Windows\\System32",
-                              [&](const PermissionsItem& item) { ApplyItemInProcess(security, m_lines, item); }));
+    const ApplySteps steps = {
+        [&](PreparedRow& row) { row.sid = ResolveItemSid(security, m_lines, L"", row.item->m_strUser); },
+        [&](const std::vector<PreparedRow>& rows) { UpdateObjectSecurity(security, m_lines, rows); }};
+    EXPECT_TRUE(ApplyPermissionsItems(Session(), m_lines, items, L"C:\\Windows\\System32", steps));
     ::DeleteService(service.get());
     std::vector<std::wstring> lines = {L"Getting existing security descriptor for 'QXLockTestService'",
                                        L"Setting new security descriptor for 'QXLockTestService'"};
-    for (int twice = 0; twice < 2; ++twice) {
-        lines.insert(lines.end(), {L"Getting existing security descriptor for 'QXNoSuchService'",
-                                   L"Failed to obtain existing security descriptor, last error: 0x00000424",
-                                   L"Failed to apply permissions for object 'QXNoSuchService', error 0x00000424"});
-    }
+    lines.insert(lines.end(), {L"Getting existing security descriptor for 'QXNoSuchService'",
+                               L"Failed to obtain existing security descriptor, last error: 0x00000424",
+                               L"Failed to apply permissions for object 'QXNoSuchService', error 0x00000424"});
     EXPECT_EQ(lines, m_lines.lines);
     // The entry alone (Wine read the service's list as empty), inheriting nothing.
     EXPECT_EQ((std::vector<SecurityWrite>{
@@ -192,9 +326,12 @@ TEST_F(DriverTest, FilesOfTheNativeViewAreAppliedWithRedirectionOff)
         MakeItem(L"C:\\App\\Data\\", LockObjectKind::CreateFolder, L"Users", 1, 0x08)};
     std::vector<std::wstring> applied;
     EXPECT_EQ(0u, Run(items, {}, {}, applied));
-    EXPECT_EQ((std::vector<std::wstring>{L"C:\\App\\a.dll-", L"C:\\App\\", L"C:\\Windows\\System32\\b.dll-",
-                                         L"MACHINE\\Software\\A", L"C:\\App\\Data\\-"}),
-              applied);
+    EXPECT_EQ(
+        (std::vector<std::wstring>{L"C:\\App\\a.dll/Users", L"C:\\App\\a.dll:Users-", L"C:\\App\\/Users",
+                                   L"C:\\App\\:Users", L"C:\\Windows\\System32\\b.dll/Users",
+                                   L"C:\\Windows\\System32\\b.dll:Users-", L"MACHINE\\Software\\A/Users",
+                                   L"MACHINE\\Software\\A:Users", L"C:\\App\\Data\\/Users", L"C:\\App\\Data\\:Users-"}),
+        applied);
     EXPECT_EQ(0, scoped_wow64::off());
 }
 

@@ -21,12 +21,7 @@ std::wstring DescriptorText(PSECURITY_DESCRIPTOR descriptor, SECURITY_INFORMATIO
                : L"";
 }
 
-namespace {
-
-std::vector<SecurityWrite> g_writes;
-bool g_passOn = true;
-
-std::wstring DaclOf(PACL dacl)
+std::wstring AclText(PACL dacl)
 {
     SECURITY_DESCRIPTOR descriptor;
     ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
@@ -35,10 +30,15 @@ std::wstring DaclOf(PACL dacl)
     return dacl ? DescriptorText(&descriptor) : L"D:NO_ACCESS_CONTROL";
 }
 
+namespace {
+
+std::vector<SecurityWrite> g_writes;
+bool g_passOn = true;
+
 DWORD WINAPI RecordingSet(LPWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION information, PSID owner, PSID group,
                           PACL dacl, PACL sacl)
 {
-    g_writes.push_back({name, type, information, DaclOf(dacl), scoped_wow64::off() > 0});
+    g_writes.push_back({name, type, information, AclText(dacl), scoped_wow64::off() > 0});
     return g_passOn ? ::SetNamedSecurityInfoW(name, type, information, owner, group, dacl, sacl) : ERROR_SUCCESS;
 }
 
@@ -54,7 +54,7 @@ DWORD WINAPI RecordingSetByHandle(HANDLE object, SE_OBJECT_TYPE type, SECURITY_I
             name.erase(0, 4);
         }
     }
-    g_writes.push_back({name, type, information, DaclOf(dacl), scoped_wow64::off() > 0});
+    g_writes.push_back({name, type, information, AclText(dacl), scoped_wow64::off() > 0});
     return g_passOn ? ::SetSecurityInfo(object, type, information, owner, group, dacl, sacl) : ERROR_SUCCESS;
 }
 

@@ -17,6 +17,8 @@ namespace qxtest {
 
 // The descriptor's parts as text; empty when they cannot be converted.
 std::wstring DescriptorText(PSECURITY_DESCRIPTOR descriptor, SECURITY_INFORMATION parts = DACL_SECURITY_INFORMATION);
+// The list as "D:(A;OICI;KA;;;BA)"; a null one as "D:NO_ACCESS_CONTROL".
+std::wstring AclText(PACL dacl);
 // "D:(A;OICI;KA;;;BA)": the entries, without the list's flags; empty when it cannot be read.
 std::wstring DaclText(const std::wstring& name, SE_OBJECT_TYPE type = SE_REGISTRY_KEY);
 std::wstring CurrentUserSid();
