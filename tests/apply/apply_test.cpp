@@ -38,19 +38,10 @@ std::wstring Resolve(CSecurityFunctions& security, const wchar_t* domain, const 
 // other names are looked up as DOMAIN\user.
 TEST(Apply, AccountsAreWellKnownNamesStringSidsOrLookedUp)
 {
-    const wchar_t* wellKnown[][2] = {{L"everyone", L"S-1-1-0"},
-                                     {L"AUTHENTICATED USERS", L"S-1-5-11"},
-                                     {L"Users", L"S-1-5-32-545"},
-                                     {L"administrators", L"S-1-5-32-544"},
-                                     {L"Local System", L"S-1-5-18"},
-                                     {L"local service", L"S-1-5-19"},
-                                     {L"Network Service", L"S-1-5-20"},
-                                     {L"guests", L"S-1-5-32-546"},
-                                     {L"Creator Owner", L"S-1-3-0"},
-                                     {L"interactive", L"S-1-5-4"},
-                                     {L"POWER USERS", L"S-1-5-32-547"},
-                                     {L"s-1-5-18", L"S-1-5-18"},
-                                     {L"Remote Desktop Users", L"S-1-5-32-555"}};
+    // A few of the library's list (not a copy of it), compared without case.
+    const wchar_t* wellKnown[][2] = {{L"everyone", L"S-1-1-0"},      {L"AUTHENTICATED USERS", L"S-1-5-11"},
+                                     {L"Local System", L"S-1-5-18"}, {L"interactive", L"S-1-5-4"},
+                                     {L"s-1-5-18", L"S-1-5-18"},     {L"Remote Desktop Users", L"S-1-5-32-555"}};
     std::vector<std::wstring> lines;
     CSecurityFunctions security;
     for (const auto& account : wellKnown) {
