@@ -45,16 +45,7 @@ DWORD WINAPI RecordingSet(LPWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION
 DWORD WINAPI RecordingSetByHandle(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION information, PSID owner,
                                   PSID group, PACL dacl, PACL sacl)
 {
-    wchar_t path[MAX_PATH] = {};
-    std::wstring name;
-    const DWORD length = type == SE_FILE_OBJECT ? ::GetFinalPathNameByHandleW(object, path, MAX_PATH, 0) : 0;
-    if (length > 0 && length < MAX_PATH) {
-        name = path;
-        if (name.compare(0, 4, L"\\\\?\\") == 0) {
-            name.erase(0, 4);
-        }
-    }
-    g_writes.push_back({name, type, information, AclText(dacl), scoped_wow64::off() > 0});
+    g_writes.push_back({L"", type, information, AclText(dacl), scoped_wow64::off() > 0});
     return g_passOn ? ::SetSecurityInfo(object, type, information, owner, group, dacl, sacl) : ERROR_SUCCESS;
 }
 

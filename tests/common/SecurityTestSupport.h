@@ -47,8 +47,8 @@ private:
     std::wstring m_parent, m_path, m_name;
 };
 
-// One SetNamedSecurityInfoW or SetSecurityInfo call (named by the handle's file
-// name, empty for other handles); redirectionOff under scoped_wow64 (kernel_stubs.h).
+// One SetNamedSecurityInfoW or SetSecurityInfo call (which has no name); redirectionOff
+// under scoped_wow64 (kernel_stubs.h).
 struct SecurityWrite {
     std::wstring name;
     SE_OBJECT_TYPE type;
