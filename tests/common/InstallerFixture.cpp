@@ -2,12 +2,16 @@
 
 namespace qxtest {
 
-ActionLibrary::ActionLibrary()
+std::wstring BesideTestProgram(const wchar_t* name)
 {
     wchar_t path[MAX_PATH] = {};
-    std::wstring folder(path, ::GetModuleFileNameW(nullptr, path, MAX_PATH));
-    folder.resize(folder.find_last_of(L"\\/") + 1);
-    m_module.reset(::LoadLibraryW((folder + L"QXLockPermissions.dll").c_str()));
+    const std::wstring program(path, ::GetModuleFileNameW(nullptr, path, MAX_PATH));
+    return program.substr(0, program.find_last_of(L"\\/") + 1) + name;
+}
+
+ActionLibrary::ActionLibrary()
+{
+    m_module.reset(::LoadLibraryW(BesideTestProgram(L"QXLockPermissions.dll").c_str()));
 }
 
 LogCapture::LogCapture()

@@ -16,6 +16,9 @@
 
 namespace qxtest {
 
+// A file of the test program's folder, where the build puts the library and the helpers.
+std::wstring BesideTestProgram(const wchar_t* name);
+
 // QXLockPermissions.dll, loaded from the test program's folder.
 class ActionLibrary {
 public:

@@ -36,13 +36,6 @@ std::wstring TempFolder() // with a trailing backslash, as the library's own nam
     return path;
 }
 
-std::wstring BesideTest(const wchar_t* name) // where QXBEW.exe and qx_idle.exe are built
-{
-    wchar_t path[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return (fs::path(path).parent_path() / name).wstring();
-}
-
 size_t ProcessCount(const std::wstring& exeName)
 {
     size_t count = 0;
@@ -133,8 +126,8 @@ TEST_F(HelperActivation, ProgramThatNeverRegistersIsEndedAndRemoved)
     const qxtest::ScratchFolder scratch;
     const std::wstring file = scratch.path + L"run here\\wac1.tmp";
     ASSERT_TRUE(fs::create_directory(scratch.path + L"run here"));
-    fs::copy_file(BesideTest(L"qx_idle.exe"), file);
-    fs::copy_file(BesideTest(L"QXBEW.exe"), scratch.path + L"run.exe");
+    fs::copy_file(qxtest::BesideTestProgram(L"qx_idle.exe"), file);
+    fs::copy_file(qxtest::BesideTestProgram(L"QXBEW.exe"), scratch.path + L"run.exe");
     void* dispatch = &m_com;
     qx::unique_handle process;
     EXPECT_EQ(MK_E_UNAVAILABLE, CoCreateFromExecutable(file.c_str(), CLSID_QXBEWUtils, IID_IDispatch, &dispatch,
@@ -222,7 +215,8 @@ TEST_F(HelperActivation, HelperWhoseNameIsTakenEndsWithoutServing)
     ASSERT_EQ(S_OK, ::GetRunningObjectTable(0, table.put()));
     ASSERT_EQ(S_OK, table->Register(ROTFLAGS_REGISTRATIONKEEPSALIVE, moniker.get(), moniker.get(), &cookie));
     const std::wstring argument = L"{EFB7539B-24F3-46B6-AF6E-3B021B51EFEF}:" + instance;
-    EXPECT_EQ(3, _wspawnl(_P_WAIT, BesideTest(L"QXBEW.exe").c_str(), L"QXBEW.exe", argument.c_str(), nullptr));
+    EXPECT_EQ(
+        3, _wspawnl(_P_WAIT, qxtest::BesideTestProgram(L"QXBEW.exe").c_str(), L"QXBEW.exe", argument.c_str(), nullptr));
     EXPECT_EQ(S_OK, table->Revoke(cookie));
 }
 
