@@ -34,9 +34,9 @@ std::wstring ComponentDirectory(int index)
 
 } // namespace
 
-RowKind KindOfRow(int row)
+RowKind KindOfObject(int object)
 {
-    switch (row % 10) {
+    switch (object % 10) {
     case 0:
         return RowKind::Folder;
     case 1:
@@ -46,15 +46,16 @@ RowKind KindOfRow(int row)
     }
 }
 
-std::wstring ObjectKey(int row)
+std::wstring ObjectKey(int object)
 {
-    const wchar_t* prefix = KindOfRow(row) == RowKind::Folder     ? L"dir"
-                            : KindOfRow(row) == RowKind::Registry ? L"reg"
-                                                                  : L"fil";
-    return Number(prefix, row, 6);
+    const wchar_t* prefix = KindOfObject(object) == RowKind::Folder     ? L"dir"
+                            : KindOfObject(object) == RowKind::Registry ? L"reg"
+                                                                        : L"fil";
+    return Number(prefix, object, 6);
 }
 
-std::unique_ptr<qxtest::Package> WritePackage(const std::wstring& folder, int rows, const std::wstring& registryParent)
+std::unique_ptr<qxtest::Package> WritePackage(const std::wstring& folder, int rows, int rowsPerObject,
+                                              const std::wstring& registryParent)
 {
     qxtest::PackageBuilder builder;
     for (int i = 0; i < kComponents; ++i) {
@@ -64,19 +65,28 @@ std::unique_ptr<qxtest::Package> WritePackage(const std::wstring& folder, int ro
     }
     for (int row = 0; row < rows; ++row) {
         const wchar_t* account = kAccounts[row % 3];
-        const std::wstring key = ObjectKey(row);
-        switch (KindOfRow(row)) {
+        const int object = row / rowsPerObject;
+        const bool first = row % rowsPerObject == 0; // the object's own rows come with its first lock row
+        const std::wstring key = ObjectKey(object);
+        switch (KindOfObject(object)) {
         case RowKind::Folder:
-            builder.Rows(L"Directory", {{key, ComponentDirectory(row), Number(L"f", row, 6)}});
-            builder.Rows(L"CreateFolder", {{key, ComponentName(row)}});
+            if (first) {
+                builder.Rows(L"Directory", {{key, ComponentDirectory(object), Number(L"f", object, 6)}});
+                builder.Rows(L"CreateFolder", {{key, ComponentName(object)}});
+            }
             builder.Rows(L"QXLockPermissions", {{key, L"CreateFolder", nullptr, account, 1179817, 0}}); // read, execute
             break;
         case RowKind::Registry:
-            builder.Registry(key, 2, L"Software\\" + registryParent + L"\\" + Number(L"k", row, 6), ComponentName(row));
+            if (first) {
+                builder.Registry(key, 2, L"Software\\" + registryParent + L"\\" + Number(L"k", object, 6),
+                                 ComponentName(object));
+            }
             builder.Rows(L"QXLockPermissions", {{key, L"Registry", nullptr, account, 131097, 0}}); // KEY_READ
             break;
         case RowKind::File:
-            builder.File(key, ComponentName(row), Number(L"f", row, 6) + L".dat");
+            if (first) {
+                builder.File(key, ComponentName(object), Number(L"f", object, 6) + L".dat");
+            }
             builder.Rows(L"QXLockPermissions", {{key, L"File", nullptr, account, 1179817, 0}});
             break;
         }

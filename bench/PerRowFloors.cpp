@@ -1,14 +1,12 @@
-#include "Floors.h"
-
+// The per-row floors: the calls of one lock row after another, and single calls
+// timed alone.
 #include <aclapi.h>
 #include <msiquery.h>
-#include <objbase.h>
 
-#include <sddl.h>
-
-#include <cwchar>
 #include <set>
 
+#include "FloorCalls.h"
+#include "Floors.h"
 #include "cost/CustomActionData.h"
 #include "msi/MsiHandle.h"
 #include "support/unique_any.h"
@@ -16,42 +14,6 @@
 namespace qxbench {
 
 namespace {
-
-const wchar_t kLogTemplate[] = L"Qelmora [Time]: [1]";
-
-// Balances CoInitialize as the manager does around each action.
-class ComApartment {
-public:
-    ComApartment() { ::CoInitialize(nullptr); }
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-    ~ComApartment() { ::CoUninitialize(); }
-};
-
-void LogLine(MSIHANDLE session, const std::wstring& text)
-{
-    qx::unique_msihandle record(::MsiCreateRecord(2));
-    ::MsiRecordSetStringW(record.get(), 0, kLogTemplate);
-    ::MsiRecordSetStringW(record.get(), 1, text.c_str());
-    ::MsiProcessMessage(session, INSTALLMESSAGE_INFO, record.get());
-}
-
-std::wstring Field(MSIHANDLE record, UINT field)
-{
-    wchar_t buffer[2048];
-    DWORD size = 2048;
-    if (::MsiRecordGetStringW(record, field, buffer, &size) != ERROR_SUCCESS) {
-        return std::wstring();
-    }
-    return std::wstring(buffer, size);
-}
-
-std::wstring Hex(unsigned value)
-{
-    wchar_t text[16];
-    std::swprintf(text, 16, L"%x", value);
-    return text;
-}
 
 // A query for one key, opened and executed, and its first row.
 struct Fetched {
@@ -87,70 +49,6 @@ bool KeepComponent(MSIHANDLE session, MSIHANDLE database, const std::wstring& co
                                             action != INSTALLSTATE_ADVERTISED && action != INSTALLSTATE_ABSENT);
 }
 
-std::wstring TargetPath(MSIHANDLE session, const std::wstring& directory)
-{
-    wchar_t buffer[MAX_PATH];
-    DWORD size = MAX_PATH;
-    if (::MsiGetTargetPathW(session, directory.c_str(), buffer, &size) == ERROR_SUCCESS) {
-        return std::wstring(buffer, size);
-    }
-    std::wstring path(++size, L'\0');
-    ::MsiGetTargetPathW(session, directory.c_str(), &path[0], &size);
-    path.resize(size);
-    return path;
-}
-
-void Append(std::wstring& text, const std::wstring& object, const std::wstring& table, const std::wstring& domain,
-            const std::wstring& user, DWORD permission, DWORD flags)
-{
-    if (!text.empty()) {
-        text += L'*';
-    }
-    text += object + L'|' + table + L'|' + domain + L'|' + user + L'|' + std::to_wstring(static_cast<int>(permission)) +
-            L'|' + std::to_wstring(static_cast<int>(flags));
-}
-
-// What costing keeps for rollback: the object's access list as text, once per
-// object, and for a file or folder which object it was read from.
-void CaptureList(std::set<std::wstring>& captured, std::wstring& data, const std::wstring& path, SE_OBJECT_TYPE type)
-{
-    if (!captured.insert(path).second) {
-        return;
-    }
-    PACL dacl = nullptr;
-    qx::unique_local<void> descriptor;
-    std::wstring identity;
-    if (type == SE_FILE_OBJECT) {
-        qx::unique_file file(::CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        BY_HANDLE_FILE_INFORMATION information = {};
-        if (!file || !::GetFileInformationByHandle(file.get(), &information) ||
-            ::GetSecurityInfo(file.get(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
-                              descriptor.put()) != ERROR_SUCCESS) {
-            return;
-        }
-        identity =
-            std::to_wstring(information.dwVolumeSerialNumber) + L':' + std::to_wstring(information.nFileIndexLow);
-    } else if (::GetNamedSecurityInfoW(path.c_str(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
-                                       descriptor.put()) != ERROR_SUCCESS) {
-        return;
-    }
-    qx::unique_local<wchar_t> sddl;
-    if (::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.get(), SDDL_REVISION_1,
-                                                               DACL_SECURITY_INFORMATION, sddl.put(), nullptr)) {
-        if (!data.empty()) {
-            data += L'*';
-        }
-        data += path + L'|' + std::to_wstring(static_cast<int>(type)) + L"|0|" + identity + L'|' + sddl.get();
-    }
-}
-
-struct LockRow {
-    std::wstring object, table, domain, user;
-    DWORD permission, flags;
-};
-
 } // namespace
 
 std::wstring CostFloor(MSIHANDLE session)
@@ -160,20 +58,15 @@ std::wstring CostFloor(MSIHANDLE session)
     ::MsiDatabaseIsTablePersistentW(database.get(), L"QXLockPermissions");
     ::MsiDatabaseIsTablePersistentW(database.get(), L"QXLockPermissions");
 
-    std::vector<LockRow> rows;
-    {
-        qx::unique_msihandle view;
-        ::MsiDatabaseOpenViewW(database.get(), L"SELECT * FROM `QXLockPermissions`", view.put());
-        ::MsiViewExecute(view.get(), 0);
-        for (qx::unique_msihandle record; ::MsiViewFetch(view.get(), record.put()) == ERROR_SUCCESS; record.reset()) {
-            rows.push_back({Field(record.get(), 1), Field(record.get(), 2), Field(record.get(), 3),
-                            Field(record.get(), 4), static_cast<DWORD>(::MsiRecordGetInteger(record.get(), 5)),
-                            static_cast<DWORD>(::MsiRecordGetInteger(record.get(), 6))});
-        }
-    }
+    std::vector<LockRow> rows = ReadLockRows(database.get());
 
     std::wstring text, rollback;
     std::set<std::wstring> captured;
+    auto capture = [&](const std::wstring& path, SE_OBJECT_TYPE type) {
+        if (captured.insert(path).second) {
+            CaptureList(rollback, path, type);
+        }
+    };
     for (LockRow& row : rows) {
         bool is64Bit = false;
         if (row.table == L"File") {
@@ -192,7 +85,7 @@ std::wstring CostFloor(MSIHANDLE session)
                 path += name;
                 LogLine(session, L"Got target for file: " + name);
                 ::GetDriveTypeW(path.substr(0, 2).c_str());
-                CaptureList(captured, rollback, path, SE_FILE_OBJECT);
+                capture(path, SE_FILE_OBJECT);
                 Append(text, path, row.table, row.domain, row.user, row.permission,
                        row.flags | (is64Bit ? 0x08 : 0x16));
             }
@@ -203,7 +96,7 @@ std::wstring CostFloor(MSIHANDLE session)
                 std::wstring path = TargetPath(session, row.object);
                 LogLine(session, L"Got target path " + path + L" for directory " + row.object);
                 ::GetDriveTypeW(path.substr(0, 2).c_str());
-                CaptureList(captured, rollback, path, SE_FILE_OBJECT);
+                capture(path, SE_FILE_OBJECT);
                 Append(text, path, row.table, row.domain, row.user, row.permission,
                        row.flags | (is64Bit ? 0x08 : 0x16));
             }
@@ -212,7 +105,7 @@ std::wstring CostFloor(MSIHANDLE session)
             ::MsiRecordGetInteger(key.record.get(), 2); // every key of the package is under HKLM
             std::wstring keyText = Field(key.record.get(), 3);
             if (KeepComponent(session, database.get(), Field(key.record.get(), 6), &is64Bit)) {
-                CaptureList(captured, rollback, L"MACHINE\\" + keyText, SE_REGISTRY_KEY);
+                capture(L"MACHINE\\" + keyText, SE_REGISTRY_KEY);
                 Append(text, L"MACHINE\\" + keyText, row.table, row.domain, row.user, row.permission,
                        row.flags | (is64Bit ? 0x08 : 0x16));
             }
