@@ -45,9 +45,9 @@ std::vector<FloorItem> FloorItems(const std::wstring& text);
 // calls. Returns the first failing code, or 0.
 DWORD InstallFloor(MSIHANDLE session, const std::vector<FloorItem>& items);
 
-// The unavoidable install floor: the property, one SID per account, per item two
-// log records, and per object (same name and type) one list read, one
-// SetEntriesInAclW with all its items' entries and one write. Returns the first
+// The unavoidable install floor: the property, one SID per account, and per object
+// (same name and type) two log records, one list read, one SetEntriesInAclW with
+// all its items' entries and one write. Returns the first
 // failing code, or 0.
 DWORD InstallUnavoidableFloor(MSIHANDLE session, const std::vector<FloorItem>& items);
 

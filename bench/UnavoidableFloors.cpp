@@ -206,8 +206,8 @@ DWORD InstallUnavoidableFloor(MSIHANDLE session, const std::vector<FloorItem>& i
     for (const std::vector<const FloorItem*>& object : objects) {
         std::wstring name = object.front()->name;
         entries.clear();
+        LogLine(session, L"Getting existing security descriptor for '" + name + L"'");
         for (const FloorItem* item : object) {
-            LogLine(session, L"Getting existing security descriptor for '" + name + L"'");
             EXPLICIT_ACCESS_W entry = {};
             entry.grfAccessPermissions = item->permission;
             entry.grfAccessMode = SET_ACCESS;
@@ -226,9 +226,7 @@ DWORD InstallUnavoidableFloor(MSIHANDLE session, const std::vector<FloorItem>& i
             result = ::SetEntriesInAclW(static_cast<ULONG>(entries.size()), entries.data(), oldDacl, newDacl.put());
         }
         if (result == ERROR_SUCCESS) {
-            for (std::size_t i = 0; i < object.size(); ++i) {
-                LogLine(session, L"Setting new security descriptor for '" + name + L"'");
-            }
+            LogLine(session, L"Setting new security descriptor for '" + name + L"'");
             result = ::SetNamedSecurityInfoW(&name[0], object.front()->type, DACL_SECURITY_INFORMATION, nullptr,
                                              nullptr, newDacl.get(), nullptr);
         }
