@@ -1,7 +1,9 @@
-// Security identifiers the support library builds for itself.
+// Security identifiers the support library builds for itself, and their account names.
 #pragma once
 
 #include <windows.h>
+
+#include <string>
 
 #include "support/unique_any.h"
 
@@ -27,6 +29,20 @@ inline unique_sid local_system_sid()
         return unique_sid();
     }
     return unique_sid(sid);
+}
+
+// The SID's account on this machine, "DOMAIN\name" or "name"; empty when it has none.
+inline std::wstring account_name_of(PSID sid)
+{
+    wchar_t name[256] = {};
+    wchar_t domain[256] = {};
+    DWORD nameLength = 256;
+    DWORD domainLength = 256;
+    SID_NAME_USE use = SidTypeUnknown;
+    if (!::LookupAccountSidW(nullptr, sid, name, &nameLength, domain, &domainLength, &use) || name[0] == L'\0') {
+        return std::wstring();
+    }
+    return domain[0] != L'\0' ? std::wstring(domain) + L"\\" + name : std::wstring(name);
 }
 
 } // namespace qx

@@ -10,6 +10,7 @@
 #include "cost/LockObjectResolution.h"
 #include "msi/InstallerSession.h"
 #include "msi/LockTableReader.h"
+#include "support/sids.h"
 #include "msi/MsiHandle.h"
 #include "msi/Queries.h"
 #include "msi/Views.h"
@@ -61,20 +62,6 @@ std::wstring SidText(PSID sid)
 {
     qx::unique_local<wchar_t> text;
     return ::ConvertSidToStringSidW(sid, text.put()) ? std::wstring(text.get()) : std::wstring();
-}
-
-// The SID's account on this machine, "DOMAIN\name" or "name"; empty when it has none.
-std::wstring AccountOf(PSID sid)
-{
-    wchar_t name[256] = {};
-    wchar_t domain[256] = {};
-    DWORD nameLength = 256;
-    DWORD domainLength = 256;
-    SID_NAME_USE use = SidTypeUnknown;
-    if (!::LookupAccountSidW(nullptr, sid, name, &nameLength, domain, &domainLength, &use)) {
-        return std::wstring();
-    }
-    return domain[0] != L'\0' ? std::wstring(domain) + L"\\" + name : std::wstring(name);
 }
 
 // The descriptor's access list as SDDL; empty when it cannot be converted.
@@ -142,7 +129,7 @@ void ExplainWritten(CSecurityFunctions& security, qx::log_sink& log, const _stri
     row.inheritance = entry.grfInheritance;
     if (row.accountError == ERROR_SUCCESS) {
         row.sid = SidText(sid.get());
-        row.account = AccountOf(sid.get());
+        row.account = qx::account_name_of(sid.get());
     }
     if (row.account.empty()) {
         row.account =

@@ -302,14 +302,17 @@ std::optional<std::wstring> ResolveObject(const PackageTables& tables, const Loc
                                           std::vector<Finding>& findings)
 {
     const std::wstring subject = row.Subject();
+    const auto missing = [&](const std::wstring& table) -> std::optional<std::wstring> {
+        Add(findings, Severity::Error, Check::MissingObject, subject,
+            L"the " + table + L" table has no row " + Quoted(row.object) + L": costing stops ('Failed to query " +
+                table + L" table') and the installation fails");
+        return std::nullopt;
+    };
     switch (kind) {
     case LockObjectKind::File: {
         auto file = tables.fileComponents.find(row.object);
         if (file == tables.fileComponents.end()) {
-            Add(findings, Severity::Error, Check::MissingObject, subject,
-                L"the File table has no row " + Quoted(row.object) +
-                    L": costing stops ('Failed to query File table') and the installation fails");
-            return std::nullopt;
+            return missing(L"File");
         }
         return file->second;
     }
@@ -330,10 +333,7 @@ std::optional<std::wstring> ResolveObject(const PackageTables& tables, const Loc
     case LockObjectKind::Registry: {
         auto registry = tables.registryRows.find(row.object);
         if (registry == tables.registryRows.end()) {
-            Add(findings, Severity::Error, Check::MissingObject, subject,
-                L"the Registry table has no row " + Quoted(row.object) +
-                    L": costing stops ('Failed to query Registry table') and the installation fails");
-            return std::nullopt;
+            return missing(L"Registry");
         }
         const std::optional<int> root = registry->second.root;
         if (!root || *root < -1 || *root > 3) {
@@ -349,10 +349,7 @@ std::optional<std::wstring> ResolveObject(const PackageTables& tables, const Loc
     case LockObjectKind::Service: {
         auto service = tables.serviceRows.find(row.object);
         if (service == tables.serviceRows.end()) {
-            Add(findings, Severity::Error, Check::MissingObject, subject,
-                L"the ServiceInstall table has no row " + Quoted(row.object) +
-                    L": costing stops ('Failed to query ServiceInstall table') and the installation fails");
-            return std::nullopt;
+            return missing(L"ServiceInstall");
         }
         CheckSeparators(findings, subject, L"the ServiceInstall row's name", service->second.name,
                         L"the library cannot lock such a service: leave the row out");

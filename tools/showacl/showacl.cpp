@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <string>
 
+#include "support/sids.h"
 #include "support/unique_any.h"
 
 namespace {
@@ -47,13 +48,9 @@ std::wstring Hex(DWORD value)
 // DOMAIN\name, or the SID string when the account has no name here.
 std::wstring AccountName(PSID sid)
 {
-    wchar_t name[256] = {};
-    wchar_t domain[256] = {};
-    DWORD nameLength = 256;
-    DWORD domainLength = 256;
-    SID_NAME_USE use = SidTypeUnknown;
-    if (::LookupAccountSidW(nullptr, sid, name, &nameLength, domain, &domainLength, &use) && name[0]) {
-        return domain[0] ? std::wstring(domain) + L"\\" + name : std::wstring(name);
+    const std::wstring name = qx::account_name_of(sid);
+    if (!name.empty()) {
+        return name;
     }
     qx::unique_local<wchar_t> text;
     if (::ConvertSidToStringSidW(sid, text.put())) {
