@@ -79,8 +79,7 @@ bool IgnoresFailure(const PermissionsItem& item)
     return (item.m_dwFlags & LOCKPERM_IGNORE_FAILURE) != 0;
 }
 
-} // namespace
-
+// The items' indexes grouped by object, each group's rows in their order.
 std::vector<std::vector<std::size_t>> GroupByObject(const std::vector<PermissionsItem>& items,
                                                     const _stringx<>& systemDirectory)
 {
@@ -104,6 +103,8 @@ std::vector<std::vector<std::size_t>> GroupByObject(const std::vector<Permission
     }
     return groups;
 }
+
+} // namespace
 
 bool ApplyPermissionsItems(MSIHANDLE hInstall, qx::log_sink& log, const std::vector<PermissionsItem>& items,
                            const _stringx<>& systemDirectory, const ApplySteps& steps)

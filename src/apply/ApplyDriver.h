@@ -25,17 +25,14 @@ struct ApplySteps {
     std::function<void(const std::vector<PreparedRow>&)> applyObject;
 };
 
-// The items grouped by the object they name (same name, type and view), in the
-// order each object first appears, each group's rows in their order. A row that
-// goes through the helper is a group of its own: the helper takes one row a call.
-std::vector<std::vector<std::size_t>> GroupByObject(const std::vector<PermissionsItem>& items,
-                                                    const _stringx<>& systemDirectory);
-
 // True when every item was applied or let go; false when the user (or no one)
-// chose to stop. A row's failure is put to the user for that row, and an ignored
-// row is left out of its object's write; a failed read or write is put once for
-// the object, and Retry tries the object's rows again. Files and folders of 64-bit
-// components, and those under the system directory, are applied with file-system
-// redirection switched off.
+// chose to stop. The items are applied object by object (same name, type and
+// view), in the order each object first appears; a row that goes through the
+// helper is an object of its own, as the helper takes one row a call. A row's
+// failure is put to the user for that row, and an ignored row is left out of its
+// object's write; a failed read or write is put once for the object, and Retry
+// tries the object's rows again. Files and folders of 64-bit components, and
+// those under the system directory, are applied with file-system redirection
+// switched off.
 bool ApplyPermissionsItems(MSIHANDLE hInstall, qx::log_sink& log, const std::vector<PermissionsItem>& items,
                            const _stringx<>& systemDirectory, const ApplySteps& steps);
