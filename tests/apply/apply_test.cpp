@@ -68,11 +68,6 @@ public:
     }
 };
 
-BOOL WINAPI NoWellKnownSid(WELL_KNOWN_SID_TYPE, PSID, PSID, DWORD*)
-{
-    ::SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-}
 BOOL WINAPI LookupGivesInvalidSid(LPCWSTR, LPCWSTR, PSID, LPDWORD, LPWSTR, LPDWORD, PSID_NAME_USE)
 {
     ::SetLastError(ERROR_SUCCESS);
@@ -85,14 +80,12 @@ BOOL WINAPI LookupFailsWithTrustError(LPCWSTR, LPCWSTR, PSID, LPDWORD, LPWSTR, L
 }
 
 // What a row takes away from the security entry points, or puts in their place.
-constexpr unsigned NoCreateWellKnown = 1, UnknownWellKnown = 2, InvalidLookup = 32, TrustLookup = 64, NoIsValid = 128,
-                   NoConvert = 256, NoGet = 512, NoSetEntries = 1024, NoSet = 2048;
+constexpr unsigned NoCreateWellKnown = 1, InvalidLookup = 32, TrustLookup = 64, NoIsValid = 128, NoConvert = 256,
+                   NoGet = 512, NoSetEntries = 1024, NoSet = 2048;
 
 void Change(CSecurityFunctions& s, unsigned what)
 {
-    s.m_pfnCreateWellKnownSid = what & NoCreateWellKnown  ? nullptr
-                                : what & UnknownWellKnown ? &NoWellKnownSid
-                                                          : s.m_pfnCreateWellKnownSid;
+    s.m_pfnCreateWellKnownSid = what & NoCreateWellKnown ? nullptr : s.m_pfnCreateWellKnownSid;
     s.m_pfnLookupAccountNameW = what & InvalidLookup ? &LookupGivesInvalidSid
                                 : what & TrustLookup ? &LookupFailsWithTrustError
                                                      : s.m_pfnLookupAccountNameW;
@@ -122,7 +115,6 @@ TEST(Apply, EachEntryPointMissingOrFailingGivesItsOutcome)
                 {0, L"", ERROR_NONE_MAPPED, nullptr, {LookingUp(L"")}},
                 // A SID the system cannot build is left to the lookup, which knows the name.
                 {NoCreateWellKnown, L"Guests", 0, guests, {LookingUp(L"Guests"), get, set}},
-                {UnknownWellKnown, L"Guests", 0, guests, {LookingUp(L"Guests"), get, set}},
                 // A lookup that fails without a code of its own fails the item with 1332.
                 {InvalidLookup,
                  L"jdoe",
@@ -187,7 +179,6 @@ TEST(Apply, RouteFollowsKindFlagsAndName)
         SE_OBJECT_TYPE named; // the type the named-security calls of this process take
     } rows[] = {
         // Any bit of 0x16 on a key goes to the helper; 0x10 says the 32-bit view.
-        {L"MACHINE\\A", LockObjectKind::Registry, 0x16, true, false, false, View32, SE_REGISTRY_WOW64_32KEY},
         {L"MACHINE\\A", LockObjectKind::Registry, 0x10, true, false, false, View32, SE_REGISTRY_WOW64_32KEY},
         {L"MACHINE\\A", LockObjectKind::Registry, 0x0A, true, false, false, View64, SE_REGISTRY_KEY},
         {L"MACHINE\\A", LockObjectKind::Registry, 0x02, true, false, false, View64, SE_REGISTRY_KEY},
@@ -203,7 +194,6 @@ TEST(Apply, RouteFollowsKindFlagsAndName)
          SE_UNKNOWN_OBJECT_TYPE},
         // A service has neither a registry view nor a path: in process, as named, whatever its component.
         {L"QXService", LockObjectKind::Service, 0x16, false, false, false, Own, SE_SERVICE},
-        {L"QXService", LockObjectKind::Service, 0x0A, false, false, false, Own, SE_SERVICE},
         // Names the system would resolve against the current folder.
         {L"a.dll", LockObjectKind::File, 0x16, false, false, true, Own, SE_FILE_OBJECT},
         {L"\\Windows\\a.dll", LockObjectKind::File, 0x16, false, false, true, Own, SE_FILE_OBJECT},
